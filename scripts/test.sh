@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: host tests natively, Windows tests
+# under Wine in the build's private prefix, on a virtual display.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+bash "$root/scripts/build.sh"
+source "$root/tests/support/wine-env.sh"
+export ZORVIK_WINE_ROOT=$build/wine
+# One virtual display and one Wine server for the whole run.
+exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  source "$1/tests/support/wine-env.sh"; zorvik_wine_env
+  wineserver -p
+  ctest --test-dir "$2" --output-on-failure -j2 --timeout 600
+  rc=$?
+  wineserver -k 2>/dev/null || true
+  exit $rc' _ "$root" "$build"

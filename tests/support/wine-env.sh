@@ -1,0 +1,40 @@
+# Sourced by the scripts that run Wine. Sets the environment of the private
+# prefix and creates the prefix once per build tree.
+zorvik_wine_env() {
+  local root=${ZORVIK_WINE_ROOT:-}
+  if [ -z "$root" ]; then
+    # Walk up from the working directory to the build tree (it holds CMakeCache.txt).
+    local d=$PWD
+    while [ "$d" != / ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
+    [ -f "$d/CMakeCache.txt" ] || { echo "wine-env: no build tree above $PWD; set ZORVIK_WINE_ROOT" >&2; return 1; }
+    root=$d/wine
+  fi
+  mkdir -p "$root/home"
+  export ZORVIK_WINE_ROOT=$root
+  export WINEPREFIX=$root/prefix
+  export HOME=$root/home
+  export WINEARCH=win32
+  export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+  export WINEDEBUG=${WINEDEBUG:--all}
+  # No menu entries in $HOME, no Mono or Gecko downloads.
+  export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+  export XDG_CONFIG_HOME=$root/home/.config XDG_DATA_HOME=$root/home/.local/share XDG_CACHE_HOME=$root/home/.cache
+  if [ -z "${DISPLAY:-}" ]; then
+    echo "wine-env: DISPLAY is not set; run the tests through scripts/test.sh (it starts Xvfb)" >&2
+  fi
+  if [ ! -f "$root/.ready" ]; then
+    (
+      flock 9
+      if [ ! -f "$root/.ready" ]; then
+        wineboot -i >/dev/null 2>&1 || true
+        wineserver -w
+        # The Desktop folder is a link to $HOME: make it a real folder inside the prefix.
+        local desk
+        for desk in "$WINEPREFIX"/drive_c/users/*/Desktop "$WINEPREFIX"/drive_c/users/*/デスクトップ; do
+          if [ -L "$desk" ]; then rm -f "$desk"; mkdir -p "$desk"; fi
+        done
+        touch "$root/.ready"
+      fi
+    ) 9>"$root/.lock"
+  fi
+}
