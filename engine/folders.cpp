@@ -1,0 +1,82 @@
+// Folder creation and the byte scans over cp932 paths. Every scan steps over
+// double-byte characters: in C:\ソフト the trail bytes of ソ and ト are 0x5C,
+// the value of a backslash.
+#include "engine.h"
+#include "messages.h"
+
+// Bytes of the character that starts at text: 2 for a complete double-byte character.
+static int CharBytes(const char *text)
+{
+    return (IsDBCSLeadByte((BYTE)text[0]) && text[1]) ? 2 : 1;
+}
+
+int LastCharIndex(const char *text)
+{
+    int i = 0, last = -1;
+
+    while (text[i]) {
+        last = i;
+        i += CharBytes(text + i);
+    }
+    return last;
+}
+
+int FirstColonIndex(const char *text)
+{
+    int i = 0;
+
+    while (text[i]) {
+        if (text[i] == ':')
+            return i;
+        i += CharBytes(text + i);
+    }
+    return -1;
+}
+
+int AppendPathName(char *path, const char *name)
+{
+    if (lstrlenA(path) + 1 + lstrlenA(name) >= MAX_PATH)
+        return 0;
+    lstrcatA(path, "\\");
+    lstrcatA(path, name);
+    return 1;
+}
+
+int CreateFolderTree(const char *path)
+{
+    char prefix[MAX_PATH];
+    char text[MESSAGE_SIZE];
+    SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), NULL, TRUE };
+    int p = 0;
+
+    // A path that does not fit a path buffer is refused whole: no folder is
+    // made at a truncated name.
+    if (lstrlenA(path) >= MAX_PATH) {
+        lstrcpynA(prefix, path, MAX_PATH);
+        wsprintfA(text, MSG_FOLDER_NOT_CREATED, prefix);
+        ShowMessage(text, MB_OK);
+        return 0;
+    }
+
+    // Create each folder along the path from the root down, the whole path
+    // last. A drive root such as C:\ is never attempted.
+    for (;;) {
+        char c = path[p];
+
+        if (c != '\\' && c != '\0') {
+            p += CharBytes(path + p);
+            continue;
+        }
+        if (!(p >= 2 && path[p - 1] == ':')) {
+            lstrcpynA(prefix, path, p + 1);
+            if (!CreateDirectoryA(prefix, &sa) && GetLastError() != ERROR_ALREADY_EXISTS) {
+                wsprintfA(text, MSG_FOLDER_NOT_CREATED, prefix);
+                ShowMessage(text, MB_OK);
+                return 0;
+            }
+        }
+        if (c == '\0')
+            return 1;
+        p++;
+    }
+}

@@ -1,0 +1,28 @@
+// Every text that the run shows, once. Code page 932 after compilation.
+#ifndef ZORVIK_MESSAGES_H
+#define ZORVIK_MESSAGES_H
+
+#define MSG_DEFAULT_TITLE       "Message"
+#define MSG_DRIVE_INVALID       "%sドライブは無効です。"
+#define MSG_DISK_FULL           "%sドライブはディスク容量が足りません(空き%dbytes)。"
+#define MSG_DISK_LOW_ASK        "%sドライブはディスク容量が足りません(空き%dbytes)。よろしいですか？"
+#define MSG_FOLDER_DENIED       "%sフォルダが作成できません。"
+#define MSG_FOLDER_MISSING_ASK  "%sフォルダはありません。作成しますか？"
+#define MSG_FOLDER_NOT_CREATED  "%sフォルダが作成できませんでした。"
+#define MSG_PROGRESS            "インストール中．．．%d%%"
+#define MSG_CANNOT_START        "%sが起動できません。"
+#define MSG_NO_RESOURCE         "Internal error in OnStart():FindResource(%d,%d)."
+#define MSG_NO_LOAD             "Internal error in OnStart():LoadResource()."
+#define MSG_NO_LOCK             "Internal error in OnStart():LockResource()."
+#define MSG_TEMP_NOT_CREATED    "一時ファイル%sが作成できませんでした。"
+#define MSG_TEMP_NOT_READ       "一時ファイル%sが読み込めませんでした。"
+#define MSG_NOT_WRITTEN         "%sが書き込めませんでした。"
+#define MSG_NOT_INSTALLED       "%sがインストールませんでした。"
+
+// Large enough for the longest text above with a 259-byte path and a number.
+#define MESSAGE_SIZE 512
+
+// The command line: a quoted path of up to 259 bytes, a space and the arguments.
+#define COMMAND_LINE_SIZE (2 * MAX_PATH + 4)
+
+#endif

@@ -1,0 +1,226 @@
+// The run's feedback and checks: free space, percentages, the dialog's two
+// states, message boxes, and the start of the installed program.
+#include "engine_test_support.h"
+
+#include "resource.h"
+
+namespace {
+
+const UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
+
+// GetDiskFreeSpaceA answers the configured geometry.
+struct FreeSpace {
+    static DWORD sectorsPerCluster, bytesPerSector, freeClusters;
+    static BOOL WINAPI Hook(LPCSTR, LPDWORD spc, LPDWORD bps, LPDWORD fc, LPDWORD tc) {
+        *spc = sectorsPerCluster;
+        *bps = bytesPerSector;
+        *fc = freeClusters;
+        *tc = freeClusters + 1000;
+        return TRUE;
+    }
+    ImportHook hook{"kernel32.dll", "GetDiskFreeSpaceA", reinterpret_cast<void *>(&Hook)};
+    FreeSpace(DWORD spc, DWORD bps, DWORD fc) {
+        sectorsPerCluster = spc;
+        bytesPerSector = bps;
+        freeClusters = fc;
+    }
+};
+DWORD FreeSpace::sectorsPerCluster, FreeSpace::bytesPerSector, FreeSpace::freeClusters;
+
+// ShowWindow and EnableWindow on the dialog's controls: "show <id> <cmd>", "enable <id> <flag>".
+struct ControlRecorder {
+    static decltype(&ShowWindow) originalShow;
+    static decltype(&EnableWindow) originalEnable;
+    static BOOL WINAPI Show(HWND w, int cmd) {
+        Log().events.push_back("state show " + std::to_string(GetDlgCtrlID(w)) + " " + std::to_string(cmd));
+        return originalShow(w, cmd);
+    }
+    static BOOL WINAPI Enable(HWND w, BOOL on) {
+        Log().events.push_back("state enable " + std::to_string(GetDlgCtrlID(w)) + " " + std::to_string(on));
+        return originalEnable(w, on);
+    }
+    ImportHook show{"user32.dll", "ShowWindow", reinterpret_cast<void *>(&Show)};
+    ImportHook enable{"user32.dll", "EnableWindow", reinterpret_cast<void *>(&Enable)};
+    ControlRecorder() {
+        originalShow = show.original_as<decltype(&ShowWindow)>();
+        originalEnable = enable.original_as<decltype(&EnableWindow)>();
+    }
+};
+decltype(&ShowWindow) ControlRecorder::originalShow;
+decltype(&EnableWindow) ControlRecorder::originalEnable;
+
+// FindResourceA logs which payload each entry looks up: "resource <id>".
+decltype(&FindResourceA) g_originalFindResource;
+HRSRC WINAPI LogFindResource(HMODULE module, LPCSTR name, LPCSTR type) {
+    Log().events.push_back("resource " + std::to_string(reinterpret_cast<UINT_PTR>(name)));
+    return g_originalFindResource(module, name, type);
+}
+
+class RunTest : public EngineTest {
+protected:
+    // A folder whose parent is missing: the run asks, and IDNO ends it just
+    // after the free-space check.
+    std::string Unmade() const { return scratch / "missing\\Zorvik"; }
+};
+
+TEST_F(RunTest, FreeSpaceOfExactly500000BytesAsksNothing) {
+    FreeSpace space(1, 500, 1000);
+    EXPECT_EQ(0, Run(Unmade()));
+    ASSERT_EQ(1u, boxes->boxes().size());
+    EXPECT_EQ(Format("%sフォルダはありません。作成しますか？", Unmade()), boxes->boxes()[0].text);
+}
+
+TEST_F(RunTest, FreeSpaceBelow500000AsksWithTheAmount) {
+    FreeSpace space(1, 1, 499999);
+    Answer({IDNO});
+    EXPECT_EQ(0, Run(Unmade()));
+    ASSERT_EQ(1u, boxes->boxes().size());
+    EXPECT_EQ("C:\\ドライブはディスク容量が足りません(空き499999bytes)。よろしいですか？",
+              boxes->boxes()[0].text);
+    EXPECT_EQ(kQuestion, boxes->boxes()[0].type);
+    EXPECT_FALSE(FolderExists(scratch / "missing"));
+    EXPECT_TRUE(dialog.InInputState());
+
+    // IDYES goes on to the folder check.
+    Answer({IDYES, IDNO});
+    EXPECT_EQ(0, Run(Unmade()));
+    ASSERT_EQ(2u, boxes->boxes().size());
+    EXPECT_EQ(Format("%sフォルダはありません。作成しますか？", Unmade()), boxes->boxes()[1].text);
+}
+
+TEST_F(RunTest, NoFreeClusterStopsWithZero) {
+    FreeSpace space(8, 512, 0);
+    EXPECT_EQ(0, Run(Unmade()));
+    ASSERT_EQ(1u, boxes->boxes().size());
+    EXPECT_EQ("C:\\ドライブはディスク容量が足りません(空き0bytes)。", boxes->boxes()[0].text);
+    EXPECT_EQ(UINT(MB_OK), boxes->boxes()[0].type);
+    EXPECT_TRUE(dialog.InInputState());
+}
+
+TEST_F(RunTest, LargeDrivesPassEvenWhereA32BitProductWouldWrap) {
+    {
+        FreeSpace space(8, 4096, 0x7FFFFFFF);  // about 64 TB
+        EXPECT_EQ(0, Run(Unmade()));
+        ASSERT_EQ(1u, boxes->boxes().size());
+        EXPECT_EQ(kQuestion, boxes->boxes()[0].type);
+        EXPECT_NE(std::string::npos, boxes->boxes()[0].text.find("フォルダはありません"));
+    }
+    {
+        boxes->clear();
+        FreeSpace space(64, 512, 131073);  // 2^32 + 32768 bytes: 32768 in 32 bits
+        EXPECT_EQ(0, Run(Unmade()));
+        ASSERT_EQ(1u, boxes->boxes().size());
+        EXPECT_NE(std::string::npos, boxes->boxes()[0].text.find("フォルダはありません"));
+    }
+}
+
+TEST_F(RunTest, SixteenPercentagesPrecedeTheirEntriesAndEndAt100) {
+    ProgressRecorder progress;
+    ImportHook find("kernel32.dll", "FindResourceA", reinterpret_cast<void *>(&LogFindResource));
+    g_originalFindResource = find.original_as<decltype(&FindResourceA)>();
+    ASSERT_EQ(1, Run(scratch / "inst"));
+
+    std::vector<std::string> expected;
+    const int percents[] = {6, 12, 18, 25, 31, 37, 43, 50, 56, 62, 68, 75, 81, 87, 93, 100};
+    for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) {
+        expected.push_back("progress インストール中．．．" + std::to_string(percents[i]) + "%");
+        expected.push_back("resource " + std::to_string(PackageTable[i].resourceId));
+    }
+    EXPECT_EQ(expected, Log().events);
+    char text[64] = {};
+    GetWindowTextA(dialog.item(IDC_PROGRESS), text, sizeof(text));
+    EXPECT_STREQ("インストール中．．．100%", text);
+}
+
+TEST_F(RunTest, SetInstallingStateSwitchesTheControlsInOrder) {
+    ControlRecorder controls;
+    SetInstallingState(1);
+    EXPECT_TRUE(dialog.InInstallingState());
+    SetInstallingState(0);
+    EXPECT_TRUE(dialog.InInputState());
+    const std::vector<std::string> expected = {
+        "show 1005 0", "show 1000 0", "show 1003 0", "show 1006 0", "show 1001 0", "show 1002 0",
+        "enable 1 0", "enable 2 0", "show 1008 5",
+        "show 1005 5", "show 1000 5", "show 1003 5", "show 1006 5", "show 1001 5", "show 1002 5",
+        "enable 1 1", "enable 2 1", "show 1008 0",
+    };
+    EXPECT_EQ(expected, Log().Matching("state "));
+}
+
+TEST_F(RunTest, StopGoesBackToInputAndTheNextRunStartsOver) {
+    ControlRecorder controls;
+    EXPECT_EQ(0, Run("X:\\Zorvik"));
+    std::vector<std::string> states = Log().Matching("state ");
+    ASSERT_EQ(18u, states.size()) << "installing, then input";
+    EXPECT_EQ("show 1008 5", states[8]);
+    EXPECT_EQ("show 1008 0", states[17]);
+    EXPECT_TRUE(dialog.InInputState());
+
+    ASSERT_EQ(1, Run(scratch / "again"));
+    EXPECT_TRUE(dialog.InInstallingState());
+}
+
+TEST_F(RunTest, ShowMessageIsOwnedByTheDialogAndTitledWithItsCaption) {
+    Answer({IDYES});
+    EXPECT_EQ(IDYES, ShowMessage("question", kQuestion));
+    EXPECT_EQ(IDOK, ShowMessage("note", MB_OK));
+    ASSERT_EQ(2u, boxes->boxes().size());
+    EXPECT_EQ(dialog.hwnd(), boxes->boxes()[0].owner);
+    EXPECT_EQ(kDialogCaption, boxes->boxes()[0].title);
+    EXPECT_EQ("question", boxes->boxes()[0].text);
+    EXPECT_EQ(kQuestion, boxes->boxes()[0].type);
+
+    // Without a dialog: no owner, the title "Message"; nothing to switch.
+    HWND saved = g_hDlg;
+    g_hDlg = nullptr;
+    ShowMessage("alone", MB_OK);
+    SetInstallingState(1);
+    g_hDlg = saved;
+    EXPECT_EQ(nullptr, boxes->boxes()[2].owner);
+    EXPECT_EQ("Message", boxes->boxes()[2].title);
+    EXPECT_TRUE(dialog.InInputState());
+}
+
+TEST_F(RunTest, StartsTheProgramWithItsQuotedPathShown) {
+    std::string folder = scratch / "inst";
+    ASSERT_EQ(1, Run(folder));
+    ASSERT_EQ(1u, winExec.CommandLines().size());
+    EXPECT_EQ("\"" + folder + "\\Zorvik.exe\" ", winExec.CommandLines()[0]);
+    EXPECT_EQ(std::vector<UINT>{SW_SHOW}, winExec.ShowCommands());
+    EXPECT_TRUE(boxes->boxes().empty());
+}
+
+TEST_F(RunTest, AProgramThatCannotStartIsReported) {
+    std::string folder = scratch / "inst";
+    WinExecRecorder refused(31);
+    EXPECT_EQ(0, Run(folder));
+    ASSERT_EQ(1u, boxes->boxes().size());
+    EXPECT_EQ(Format("%sが起動できません。", folder + "\\Zorvik.exe"), boxes->boxes()[0].text);
+    EXPECT_EQ(UINT(MB_OK), boxes->boxes()[0].type);
+    EXPECT_TRUE(dialog.InInputState());
+}
+
+// The one test that really starts the installed program, then closes it.
+TEST_F(RunTest, TheInstalledProgramReallyStarts) {
+    std::string folder = scratch / "real";
+    // Put the real WinExec back over the fixture's recorder for this run.
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    ImportHook real("kernel32.dll", "WinExec", reinterpret_cast<void *>(GetProcAddress(kernel, "WinExec")));
+    ASSERT_EQ(1, Run(folder));
+
+    HWND window = nullptr;
+    for (int i = 0; i < 200 && !window; ++i) {
+        window = FindWindowA("ZorvikMainWindow", nullptr);
+        if (!window) Sleep(50);
+    }
+    ASSERT_NE(nullptr, window) << "the installed program did not open its window";
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    ASSERT_NE(nullptr, process);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 10000)) << "the program did not close";
+    CloseHandle(process);
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+// Shortcuts: the Start-menu program group and the desktop of the prefix,
+// real shell links read back through the shell.
+#include "engine_test_support.h"
+
+#include <shlobj.h>
+
+namespace {
+
+std::string SpecialFolder(int csidl) {
+    char path[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathA(nullptr, path, csidl, TRUE))
+        throw std::runtime_error("no special folder " + std::to_string(csidl));
+    return path;
+}
+
+// CreateDirectoryA refuses one path with access denied.
+std::string g_refusedFolder;
+decltype(&CreateDirectoryA) g_originalCreateDirectory;
+BOOL WINAPI RefuseFolder(LPCSTR path, LPSECURITY_ATTRIBUTES sa) {
+    if (g_refusedFolder == path) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return g_originalCreateDirectory(path, sa);
+}
+
+class ShortcutsTest : public EngineTest {
+protected:
+    ShortcutsTest()
+        : group(SpecialFolder(CSIDL_PROGRAMS) + "\\Zorvik"),
+          startLink(group + "\\Zorvik.lnk"),
+          desktopLink(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "\\Zorvik.lnk") {
+        Clean();
+    }
+    ~ShortcutsTest() override { Clean(); }
+    void Clean() {
+        DeleteFileA(desktopLink.c_str());
+        RemoveTree(group);
+    }
+    void Place(int startMenu, int desktop) {
+        PlaceShortcuts(&PackageTable[0], target.c_str(), startMenu, desktop);
+    }
+    void ExpectLink(const std::string &link, const std::string &to, const std::string &name) {
+        std::string t, d;
+        ASSERT_TRUE(ReadShortcut(link, &t, &d)) << link;
+        EXPECT_EQ(to, t);
+        EXPECT_EQ(name, d);
+    }
+
+    std::string group, startLink, desktopLink;
+    std::string target = scratch / "Zorvik.exe";
+};
+
+TEST_F(ShortcutsTest, CreateShortcutWritesALinkWithTargetAndDescription) {
+    EXPECT_EQ(1, CreateShortcut(target.c_str(), scratch.path().c_str(), "Zorvik"));
+    ExpectLink(scratch / "Zorvik.lnk", target, "Zorvik");
+
+    // A link of that name is replaced.
+    WriteWholeFile(scratch / "Other.lnk", "not a link at all");
+    EXPECT_EQ(1, CreateShortcut((scratch / "Other.exe").c_str(), scratch.path().c_str(), "Other"));
+    ExpectLink(scratch / "Other.lnk", scratch / "Other.exe", "Other");
+}
+
+TEST_F(ShortcutsTest, BothShortcuts) {
+    Place(1, 1);
+    ExpectLink(startLink, target, "Zorvik");
+    ExpectLink(desktopLink, target, "Zorvik");
+    EXPECT_TRUE(boxes->boxes().empty());
+}
+
+TEST_F(ShortcutsTest, OnlyTheDesktop) {
+    Place(0, 1);
+    ExpectLink(desktopLink, target, "Zorvik");
+    EXPECT_FALSE(FolderExists(group)) << "the group is made only for its shortcut";
+}
+
+TEST_F(ShortcutsTest, OnlyTheStartMenu) {
+    Place(1, 0);
+    ExpectLink(startLink, target, "Zorvik");
+    EXPECT_FALSE(FileExists(desktopLink));
+}
+
+TEST_F(ShortcutsTest, NeitherShortcut) {
+    Place(0, 0);
+    EXPECT_FALSE(FolderExists(group));
+    EXPECT_FALSE(FileExists(desktopLink));
+}
+
+TEST_F(ShortcutsTest, AnEntryWithoutADesktopNameGetsNone) {
+    PackageEntry entry = PackageTable[0];
+    entry.desktopLinkName = nullptr;
+    PlaceShortcuts(&entry, target.c_str(), 1, 1);
+    EXPECT_FALSE(FolderExists(group));
+    EXPECT_FALSE(FileExists(desktopLink));
+}
+
+TEST_F(ShortcutsTest, ExistingLinksAreReplaced) {
+    Place(1, 1);
+    std::string newer = scratch / "elsewhere\\Zorvik.exe";
+    PlaceShortcuts(&PackageTable[0], newer.c_str(), 1, 1);
+    ExpectLink(startLink, newer, "Zorvik");
+    ExpectLink(desktopLink, newer, "Zorvik");
+}
+
+TEST_F(ShortcutsTest, AGroupFolderThatCannotBeMadeIsReportedAndTheRestGoesOn) {
+    ImportHook hook("kernel32.dll", "CreateDirectoryA", reinterpret_cast<void *>(&RefuseFolder));
+    g_originalCreateDirectory = hook.original_as<decltype(&CreateDirectoryA)>();
+    g_refusedFolder = group;
+    Place(1, 1);
+    ASSERT_EQ(1u, boxes->boxes().size());
+    EXPECT_EQ(Format("%sフォルダが作成できませんでした。", group), boxes->boxes()[0].text);
+    EXPECT_EQ(UINT(MB_OK), boxes->boxes()[0].type);
+    EXPECT_FALSE(FileExists(startLink));
+    ExpectLink(desktopLink, target, "Zorvik");
+}
+
+TEST_F(ShortcutsTest, ARunLinksToTheInstalledProgram) {
+    std::string folder = scratch / "inst";
+    ASSERT_EQ(1, Run(folder, 1, 1));
+    ExpectLink(startLink, folder + "\\Zorvik.exe", "Zorvik");
+    ExpectLink(desktopLink, folder + "\\Zorvik.exe", "Zorvik");
+}
+
+}  // namespace
