@@ -33,6 +33,10 @@ zorvik_wine_env() {
         for desk in "$WINEPREFIX"/drive_c/users/*/Desktop "$WINEPREFIX"/drive_c/users/*/デスクトップ; do
           if [ -L "$desk" ]; then rm -f "$desk"; mkdir -p "$desk"; fi
         done
+        # The dialog's font is not in the prefix; the IPA font has the same metrics.
+        wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS PGothic' /d IPAPGothic /f >/dev/null 2>&1
+        wineserver -w
         touch "$root/.ready"
       fi
     ) 9>"$root/.lock"

@@ -1,0 +1,81 @@
+// The installer dialog: proposes a folder, lets the user browse for another,
+// and hands the start button to the installation run.
+#include "installer_dialog.h"
+#include "engine.h"
+#include "resource.h"
+
+#include <shlobj.h>
+
+// Centres the dialog in the area a full-screen window's client area covers.
+static void CentreDialog(HWND hwnd)
+{
+    RECT rect;
+    int w, h;
+
+    GetWindowRect(hwnd, &rect);
+    w = rect.right - rect.left;
+    h = rect.bottom - rect.top;
+    MoveWindow(hwnd, (GetSystemMetrics(SM_CXFULLSCREEN) - w) / 2,
+               (GetSystemMetrics(SM_CYFULLSCREEN) - h) / 2, w, h, FALSE);
+}
+
+// Lets the user pick a folder with the shell's chooser; a choice replaces the
+// folder text, a cancel leaves it.
+static void BrowseForFolder(HWND hwnd)
+{
+    BROWSEINFOA info;
+    LPITEMIDLIST list;
+    IMalloc *allocator;
+    char folder[MAX_PATH];
+
+    ZeroMemory(&info, sizeof(info));
+    info.hwndOwner = hwnd;
+    info.lpszTitle = "フォルダの選択";
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+
+    list = SHBrowseForFolderA(&info);
+    if (list == NULL)
+        return;
+    if (SHGetPathFromIDListA(list, folder))
+        SetWindowTextA(GetDlgItem(hwnd, IDC_FOLDER), folder);
+    if (SHGetMalloc(&allocator) == NOERROR) {
+        allocator->Free(list);
+        allocator->Release();
+    }
+}
+
+INT_PTR CALLBACK InstallDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    char folder[MAX_PATH];
+
+    (void)lParam;
+    g_hDlg = hwnd;
+
+    if (message == WM_INITDIALOG) {
+        CentreDialog(hwnd);
+        GetDefaultInstallFolder(folder);
+        SetWindowTextA(GetDlgItem(hwnd, IDC_FOLDER), folder);
+        CheckDlgButton(hwnd, IDC_ADD_STARTMENU, 1);
+        CheckDlgButton(hwnd, IDC_ADD_DESKTOP, 1);
+        return 0;   // no focus is set, by us or by the dialog manager
+    }
+    if (message != WM_COMMAND)
+        return 0;
+
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        folder[0] = '\0';
+        GetWindowTextA(GetDlgItem(hwnd, IDC_FOLDER), folder, MAX_PATH);
+        if (OnStart(folder, IsDlgButtonChecked(hwnd, IDC_ADD_STARTMENU),
+                    IsDlgButtonChecked(hwnd, IDC_ADD_DESKTOP)))
+            EndDialog(hwnd, wParam);
+        return 0;
+    case IDCANCEL:
+        EndDialog(hwnd, wParam);
+        return 1;
+    case IDC_BROWSE:
+        BrowseForFolder(hwnd);
+        return 0;
+    }
+    return 0;
+}

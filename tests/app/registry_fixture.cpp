@@ -1,0 +1,118 @@
+#include "registry_fixture.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "import_hook.h"
+
+namespace {
+
+RegistrySandbox *g_sandbox = nullptr;
+
+using OpenFn = LONG(WINAPI *)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
+using CloseFn = LONG(WINAPI *)(HKEY);
+
+OpenFn g_realOpen = nullptr;
+CloseFn g_realClose = nullptr;
+
+HKEY CreateOne(HKEY parent, const std::string &name) {
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExA(parent, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) throw std::runtime_error("cannot create registry key " + name);
+    return key;
+}
+
+}  // namespace
+
+RegistrySandbox::RegistrySandbox() {
+    static int counter = 0;
+    sandboxPath_ = "Software\\ZorvikTests\\" + std::to_string(GetCurrentProcessId()) + "-" +
+                   std::to_string(++counter);
+    RegDeleteTreeA(HKEY_CURRENT_USER, sandboxPath_.c_str());
+    sandbox_ = CreateOne(HKEY_CURRENT_USER, sandboxPath_);
+    currentUser_ = CreateOne(sandbox_, "CU");
+    localMachine_ = CreateOne(sandbox_, "LM");
+
+    g_realOpen = reinterpret_cast<OpenFn>(ImportedAddress("advapi32.dll", "RegOpenKeyExA"));
+    g_realClose = reinterpret_cast<CloseFn>(ImportedAddress("advapi32.dll", "RegCloseKey"));
+    g_sandbox = this;
+    openHook_ = std::make_unique<ImportHook>("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void *>(&OpenHook));
+    closeHook_ = std::make_unique<ImportHook>("advapi32.dll", "RegCloseKey", reinterpret_cast<void *>(&CloseHook));
+}
+
+RegistrySandbox::~RegistrySandbox() {
+    openHook_.reset();
+    closeHook_.reset();
+    g_sandbox = nullptr;
+    RegCloseKey(localMachine_);
+    RegCloseKey(currentUser_);
+    RegCloseKey(sandbox_);
+    RegDeleteTreeA(HKEY_CURRENT_USER, sandboxPath_.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\ZorvikTests");  // only when no other run is using it
+}
+
+void RegistrySandbox::CloseOwn(HKEY key) { g_realClose(key); }
+
+void RegistrySandbox::CreateKeys(HKEY root, const std::string &keyPath) {
+    CloseOwn(CreateOne(root, keyPath));
+}
+
+void RegistrySandbox::Set(HKEY root, const std::string &path, DWORD type, const std::string &data) {
+    size_t cut = path.rfind('\\');
+    HKEY key = root;
+    std::string valueName = path;
+    if (cut != std::string::npos) {
+        key = CreateOne(root, path.substr(0, cut));
+        valueName = path.substr(cut + 1);
+    }
+    LONG status = RegSetValueExA(key, valueName.c_str(), 0, type,
+                                 reinterpret_cast<const BYTE *>(data.data()), static_cast<DWORD>(data.size()));
+    if (key != root) CloseOwn(key);
+    if (status != ERROR_SUCCESS) throw std::runtime_error("cannot set registry value " + path);
+}
+
+void RegistrySandbox::SetString(HKEY root, const std::string &path, const std::string &text) {
+    Set(root, path, REG_SZ, std::string(text.c_str(), text.size() + 1));
+}
+
+void RegistrySandbox::ClearLog() {
+    opened_.clear();
+    closed_.clear();
+    live_.clear();
+    faults_.clear();
+    openCalls_ = 0;
+}
+
+testing::AssertionResult RegistrySandbox::ClosedNewestFirst() const {
+    if (faults_.empty() && live_.empty()) return testing::AssertionSuccess();
+    auto out = testing::AssertionFailure();
+    for (const std::string &f : faults_) out << f << "; ";
+    if (!live_.empty()) out << live_.size() << " key(s) left open";
+    return out;
+}
+
+LONG WINAPI RegistrySandbox::OpenHook(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY result) {
+    RegistrySandbox *s = g_sandbox;
+    if (parent == HKEY_CURRENT_USER) parent = s->currentUser_;
+    if (parent == HKEY_LOCAL_MACHINE) parent = s->localMachine_;
+    s->openCalls_++;
+    LONG status = g_realOpen(parent, name, options, access, result);
+    if (status == ERROR_SUCCESS) {
+        s->opened_.push_back(*result);
+        s->live_.push_back(*result);
+    }
+    return status;
+}
+
+LONG WINAPI RegistrySandbox::CloseHook(HKEY key) {
+    RegistrySandbox *s = g_sandbox;
+    s->closed_.push_back(key);
+    if (s->live_.empty() || s->live_.back() != key) {
+        char text[64];
+        wsprintfA(text, "closed %p out of order or never opened", static_cast<void *>(key));
+        s->faults_.push_back(text);
+    } else {
+        s->live_.pop_back();
+    }
+    return g_realClose(key);
+}
