@@ -13,7 +13,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 PACKAGES=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 cmake make g++ wine wine32:i386
-  locales fonts-ipafont-gothic xvfb x11-apps imagemagick mscompress googletest
+  locales fonts-ipafont-gothic fonts-wine xvfb x11-apps imagemagick mscompress googletest
   nsis osslsigncode openssl
 )
 

@@ -34,8 +34,11 @@ zorvik_wine_env() {
           if [ -L "$desk" ]; then rm -f "$desk"; mkdir -p "$desk"; fi
         done
         # The dialog's font is not in the prefix; the IPA font has the same metrics.
-        wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f >/dev/null 2>&1
-        wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS PGothic' /d IPAPGothic /f >/dev/null 2>&1
+        local face
+        for face in 'ＭＳ Ｐゴシック' 'MS PGothic' 'MS UI Gothic'; do
+          wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d IPAPGothic /f >/dev/null 2>&1
+        done
+        wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /t REG_SZ /d IPAGothic /f >/dev/null 2>&1
         wineserver -w
         touch "$root/.ready"
       fi

@@ -1,0 +1,652 @@
+// e2e driver: starts the installer, drives its dialog and message boxes from a
+// script, and checks what a user would see. Exit code 0 when every step passed.
+//
+//   driver.exe [--desktop <name>] <installer.exe | -> <script.txt>
+//
+// With --desktop the driver and the installer work on that desktop (a virtual
+// desktop made by `explorer /desktop=<name>,WxH`) instead of the default one.
+//
+// The script is UTF-8, one command per line; '#' starts a comment line. Texts
+// are compared as UTF-16, so the installer's code page 932 texts and the
+// script's UTF-8 meet without a lossy conversion. Commands:
+//
+//   timeout <ms>                      time limit of every following wait
+//   expect-folder <text>              IDC_FOLDER holds exactly <text> (may be empty)
+//   set-folder <text>                 replace the folder text
+//   expect-text <id> <text>           control <id> holds <text>
+//   expect-checked <id> <0|1>         check box state
+//   set-checked <id> <0|1>
+//   expect-visible <id> / expect-hidden <id>
+//   expect-enabled <id> / expect-disabled <id>
+//   expect-centred                    the dialog sits where the centring formula puts it
+//   expect-input-state                input controls shown and enabled, IDC_PROGRESS hidden
+//   click <id>                        press a dialog button (BM_CLICK, posted)
+//   expect-box <text>                 a message box of the installer shows <text>,
+//                                     titled with the dialog's caption
+//   answer yes|no|ok                  close that box with the button
+//   expect-no-box <ms>                no message box appears for <ms>
+//   expect-exit <code>                the installer ends with <code>
+//   expect-launched <path> [title]    a top-level window <title> (default Zorvik)
+//                                     belongs to a process whose image is <path>
+//   expect-not-launched [title]       no such window exists
+//   close-window [title]              close that window and wait for its process to end
+//   expect-link <csidl> <rel> <target>  <special folder>\<rel> is a shell link to <target>
+//   expect-no-path <csidl> <rel>      <special folder>\<rel> does not exist
+//   expect-no-temp-files <pattern>    the temporary folder has no file matching <pattern>
+//   wait-visible <id>                 wait until the control is visible
+//   wait-progress <percent>           wait until IDC_PROGRESS shows at least <percent>%
+//   suspend / resume                  freeze / thaw the installer's main thread
+//   flush                             put what the installer has drawn on the screen (for
+//                                     pictures of a suspended run)
+//   mark <path>                       create an empty file (tells a watching script)
+//   wait-file <path>                  wait until a file exists (a watching script's go)
+//   sleep <ms>
+//   print-screen-metrics              prints the dialog rectangle and screen metrics
+#include <windows.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <psapi.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t kCaption[] = L"Zorvik\u30a4\u30f3\u30b9\u30c8\u30fc\u30e9";  // Zorvikインストーラ
+constexpr int kFolderId = 1000, kProgressId = 1008;
+const int kInputControls[] = {1005, 1000, 1003, 1006, 1001, 1002};
+
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::wstring Widen(const std::string &utf8) {
+    if (utf8.empty()) return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), nullptr, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), &w[0], n);
+    return w;
+}
+
+std::string Utf8(const std::wstring &w) {
+    if (w.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), nullptr, 0, nullptr, nullptr);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+// Output goes out as UTF-8 bytes: Wine hands them to the Unix side unchanged.
+void Say(const std::string &line) {
+    std::string s = "driver: " + line + "\n";
+    fwrite(s.data(), 1, s.size(), stdout);
+    fflush(stdout);
+}
+
+// The text as the window itself reports it. GetWindowText would give only the
+// creation-time caption of another process's control, so ask with WM_GETTEXT.
+std::wstring WindowText(HWND h) {
+    wchar_t buf[1024] = {};
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(h, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 3000,
+                             &copied))
+        GetWindowTextW(h, buf, 1024);
+    return buf;
+}
+
+std::string Quote(const std::wstring &w) { return "\"" + Utf8(w) + "\""; }
+
+std::wstring ClassOf(HWND h) {
+    wchar_t buf[256] = {};
+    GetClassNameW(h, buf, 256);
+    return buf;
+}
+
+DWORD PidOf(HWND h) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    return pid;
+}
+
+BOOL CALLBACK CollectWindow(HWND h, LPARAM p) {
+    reinterpret_cast<std::vector<HWND> *>(p)->push_back(h);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows() {
+    std::vector<HWND> all;
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&all));
+    return all;
+}
+
+std::wstring ImagePathOf(DWORD pid) {
+    HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!p) return L"";
+    wchar_t buf[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    if (!QueryFullProcessImageNameW(p, 0, buf, &size)) buf[0] = 0;
+    CloseHandle(p);
+    return buf;
+}
+
+std::wstring SpecialFolder(int csidl) {
+    wchar_t buf[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathW(nullptr, buf, csidl, FALSE))
+        throw Failure("no special folder " + std::to_string(csidl));
+    return buf;
+}
+
+bool PathExists(const std::wstring &p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The target path a shell link file records, read back through the shell's link object.
+std::wstring LinkTarget(const std::wstring &lnk) {
+    IShellLinkW *link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void **>(&link))))
+        throw Failure("cannot create the shell link object");
+    std::wstring target;
+    IPersistFile *file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void **>(&file)))) {
+        if (SUCCEEDED(file->Load(lnk.c_str(), STGM_READ))) {
+            wchar_t buf[MAX_PATH] = {};
+            if (SUCCEEDED(link->GetPath(buf, MAX_PATH, nullptr, SLGP_RAWPATH))) target = buf;
+        }
+        file->Release();
+    }
+    link->Release();
+    return target;
+}
+
+class Driver {
+public:
+    Driver(std::wstring installer, std::wstring desktop)
+        : installer_(std::move(installer)), desktop_(std::move(desktop)) {}
+    ~Driver() {
+        if (pi_.hProcess) {
+            if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
+                Say("installer still running at the end: terminating it");
+                TerminateProcess(pi_.hProcess, 99);
+            }
+            CloseHandle(pi_.hProcess);
+            CloseHandle(pi_.hThread);
+        }
+    }
+
+    // Moves this thread to the named desktop, so that window lookups see its windows.
+    void JoinDesktop() {
+        if (desktop_.empty()) return;
+        HDESK d = nullptr;
+        // The desktop's explorer may still be starting.
+        for (DWORD start = GetTickCount(); !d && GetTickCount() - start < timeoutMs_; Sleep(200))
+            d = OpenDesktopW(desktop_.c_str(), 0, FALSE, GENERIC_ALL);
+        if (!d || !SetThreadDesktop(d))
+            throw Failure("cannot join the desktop " + Utf8(desktop_) + " (error " + std::to_string(GetLastError()) +
+                          ")");
+    }
+
+    void Start() {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        if (!desktop_.empty()) si.lpDesktop = &desktop_[0];
+        std::wstring cmd = L"\"" + installer_ + L"\"";
+        if (!CreateProcessW(installer_.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &si, &pi_))
+            throw Failure("cannot start " + Utf8(installer_) + " (error " + std::to_string(GetLastError()) +
+                          ")");
+        Say("started " + Utf8(installer_) + " as process " + std::to_string(pi_.dwProcessId));
+        WaitUntil("the dialog " + Quote(kCaption) + " to appear", [&] {
+            dialog_ = FindDialog();
+            return dialog_ != nullptr;
+        });
+    }
+
+    void Run(const std::string &command, const std::string &rest) {
+        if (command == "timeout") timeoutMs_ = std::stoi(rest);
+        else if (command == "expect-folder") ExpectText(kFolderId, rest);
+        else if (command == "set-folder") SetText(kFolderId, rest);
+        else if (command == "expect-text") ExpectText(IdOf(First(rest)), Rest(rest));
+        else if (command == "expect-checked") ExpectChecked(IdOf(First(rest)), std::stoi(Rest(rest)));
+        else if (command == "set-checked") SetChecked(IdOf(First(rest)), std::stoi(Rest(rest)));
+        else if (command == "expect-visible") ExpectVisible(IdOf(rest), true);
+        else if (command == "expect-hidden") ExpectVisible(IdOf(rest), false);
+        else if (command == "expect-enabled") ExpectEnabled(IdOf(rest), true);
+        else if (command == "expect-disabled") ExpectEnabled(IdOf(rest), false);
+        else if (command == "expect-centred") ExpectCentred();
+        else if (command == "expect-input-state") ExpectInputState();
+        else if (command == "click") Click(IdOf(rest));
+        else if (command == "expect-box") ExpectBox(rest);
+        else if (command == "answer") Answer(rest);
+        else if (command == "expect-no-box") ExpectNoBox(std::stoi(rest));
+        else if (command == "expect-exit") ExpectExit(std::stoul(rest));
+        else if (command == "expect-launched") ExpectLaunched(First(rest, '|'), Rest(rest, '|'));
+        else if (command == "close-window") CloseTopLevel(rest.empty() ? "Zorvik" : rest);
+        else if (command == "expect-not-launched") ExpectNotLaunched(rest.empty() ? "Zorvik" : rest);
+        else if (command == "expect-link") ExpectLink(std::stoi(First(rest)), Rest(rest));
+        else if (command == "expect-no-path") ExpectNoPath(std::stoi(First(rest)), Rest(rest));
+        else if (command == "expect-no-temp-files") ExpectNoTempFiles(rest);
+        else if (command == "wait-visible") WaitUntil("control " + rest + " to be visible",
+                                                     [&] { return IsWindowVisible(Item(IdOf(rest))) != 0; });
+        else if (command == "wait-progress") WaitProgress(std::stoi(rest));
+        else if (command == "suspend") { NeedInstaller(); SuspendThread(pi_.hThread); }
+        else if (command == "flush") FlushInstallerWindows();
+        else if (command == "resume") { NeedInstaller(); ResumeThread(pi_.hThread); }
+        else if (command == "mark") Mark(rest);
+        else if (command == "wait-file") WaitUntil("file " + rest, [&] { return PathExists(Widen(rest)); });
+        else if (command == "sleep") Sleep(std::stoi(rest));
+        else if (command == "print-screen-metrics") PrintMetrics();
+        else throw Failure("unknown command '" + command + "'");
+    }
+
+private:
+    // Splits "a b c" into "a" and "b c"; also "a|b" with '|'.
+    static std::string First(const std::string &s, char sep = ' ') {
+        auto p = s.find(sep);
+        return p == std::string::npos ? s : s.substr(0, p);
+    }
+    static std::string Rest(const std::string &s, char sep = ' ') {
+        auto p = s.find(sep);
+        return p == std::string::npos ? std::string() : s.substr(p + 1);
+    }
+    static int IdOf(const std::string &s) {
+        try {
+            return std::stoi(s, nullptr, 0);
+        } catch (...) {
+            throw Failure("not a control id: '" + s + "'");
+        }
+    }
+
+    template <class Condition>
+    void WaitUntil(const std::string &what, Condition condition, bool boxesAreErrors = true, DWORD pollMs = 50) {
+        DWORD start = GetTickCount();
+        for (;;) {
+            if (condition()) return;
+            if (boxesAreErrors) {
+                if (HWND box = FindBox(); box && box != box_)
+                    throw Failure("unexpected message box while waiting for " + what + ": " +
+                                  Quote(BoxText(box)));
+            }
+            if (GetTickCount() - start > timeoutMs_)
+                throw Failure("timed out after " + std::to_string(timeoutMs_) + " ms waiting for " + what);
+            Sleep(pollMs);
+        }
+    }
+
+    void NeedInstaller() const {
+        if (!pi_.hProcess) throw Failure("this command needs the installer (driver started with '-')");
+    }
+    bool InstallerRunning() const {
+        return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
+    }
+
+    HWND FindDialog() const {
+        for (HWND h : TopLevelWindows())
+            if (PidOf(h) == pi_.dwProcessId && ClassOf(h) == L"#32770" && WindowText(h) == kCaption &&
+                GetDlgItem(h, kFolderId) && IsWindowVisible(h))
+                return h;
+        return nullptr;
+    }
+
+    // A message box: a visible dialog-class window of the installer's process that is not the dialog.
+    HWND FindBox() const {
+        if (!pi_.hProcess) return nullptr;
+        for (HWND h : TopLevelWindows())
+            if (h != dialog_ && PidOf(h) == pi_.dwProcessId && ClassOf(h) == L"#32770" && IsWindowVisible(h) &&
+                !GetDlgItem(h, kFolderId))
+                return h;
+        return nullptr;
+    }
+
+    static std::wstring BoxText(HWND box) {
+        if (HWND t = GetDlgItem(box, 0xFFFF)) return WindowText(t);
+        // Fallback: the longest static text of the box.
+        std::wstring best;
+        for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+            if (ClassOf(c) == L"Static" && WindowText(c).size() > best.size()) best = WindowText(c);
+        return best;
+    }
+
+    HWND Item(int id) {
+        NeedInstaller();
+        if (!IsWindow(dialog_)) throw Failure("the dialog is gone (installer ended?)");
+        HWND h = GetDlgItem(dialog_, id);
+        if (!h) throw Failure("the dialog has no control " + std::to_string(id));
+        return h;
+    }
+
+    void ExpectText(int id, const std::string &expected) {
+        std::wstring want = Widen(expected);
+        HWND h = Item(id);
+        try {
+            WaitUntil("text of " + std::to_string(id), [&] { return WindowText(h) == want; });
+        } catch (const Failure &) {
+            throw Failure("control " + std::to_string(id) + " holds " + Quote(WindowText(h)) + ", expected " +
+                          Quote(want));
+        }
+    }
+
+    void SetText(int id, const std::string &text) {
+        // WM_SETTEXT is sent across processes with the text marshalled by the system.
+        std::wstring w = Widen(text);
+        DWORD_PTR ok = 0;
+        if (!SendMessageTimeoutW(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(w.c_str()), SMTO_ABORTIFHUNG,
+                                 3000, &ok) || !ok)
+            throw Failure("cannot set the text of " + std::to_string(id));
+    }
+
+    void ExpectChecked(int id, int want) {
+        Item(id);
+        try {
+            WaitUntil("check state of " + std::to_string(id),
+                      [&] { return (int)IsDlgButtonChecked(dialog_, id) == want; });
+        } catch (const Failure &) {
+            throw Failure("check box " + std::to_string(id) + " is " +
+                          std::to_string(IsDlgButtonChecked(dialog_, id)) + ", expected " + std::to_string(want));
+        }
+    }
+
+    void SetChecked(int id, int state) {
+        SendMessageW(Item(id), BM_SETCHECK, state ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+
+    void ExpectVisible(int id, bool want) {
+        HWND h = Item(id);
+        try {
+            WaitUntil("visibility of " + std::to_string(id), [&] { return (IsWindowVisible(h) != 0) == want; });
+        } catch (const Failure &) {
+            throw Failure("control " + std::to_string(id) + " is " + (want ? "hidden" : "visible") +
+                          ", expected " + (want ? "visible" : "hidden"));
+        }
+    }
+
+    void ExpectEnabled(int id, bool want) {
+        HWND h = Item(id);
+        try {
+            WaitUntil("enabled state of " + std::to_string(id), [&] { return (IsWindowEnabled(h) != 0) == want; });
+        } catch (const Failure &) {
+            throw Failure("control " + std::to_string(id) + " is " + (want ? "disabled" : "enabled"));
+        }
+    }
+
+    // Wine keeps a window's drawing in a buffer that reaches the screen when one
+    // of the process's threads looks at its message queue. The installer's only
+    // thread does not while it installs, so a thread started in the installer
+    // does it: GetQueueStatus takes one argument, like a thread routine.
+    void FlushInstallerWindows() {
+        NeedInstaller();
+        HMODULE localUser32 = GetModuleHandleW(L"user32.dll");
+        auto local = reinterpret_cast<BYTE *>(GetProcAddress(localUser32, "GetQueueStatus"));
+        HMODULE modules[512];
+        DWORD needed = 0;
+        if (!EnumProcessModules(pi_.hProcess, modules, sizeof modules, &needed))
+            throw Failure("cannot list the installer's modules");
+        BYTE *remoteBase = nullptr;
+        for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 512; ++i) {
+            wchar_t name[MAX_PATH] = {};
+            GetModuleBaseNameW(pi_.hProcess, modules[i], name, MAX_PATH);
+            if (lstrcmpiW(name, L"user32.dll") == 0) remoteBase = reinterpret_cast<BYTE *>(modules[i]);
+        }
+        if (!remoteBase) throw Failure("the installer has no user32.dll loaded");
+        auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+            remoteBase + (local - reinterpret_cast<BYTE *>(localUser32)));
+        HANDLE t = CreateRemoteThread(pi_.hProcess, nullptr, 0, routine,
+                                      reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(QS_ALLINPUT)), 0, nullptr);
+        if (!t) throw Failure("cannot start a thread in the installer (error " + std::to_string(GetLastError()) + ")");
+        WaitForSingleObject(t, 5000);
+        CloseHandle(t);
+    }
+
+    // During a run the installer's thread handles no messages, so the label is
+    // read from the text the system keeps for the window, without asking it.
+    void WaitProgress(int percent) {
+        HWND h = Item(kProgressId);
+        WaitUntil("the progress to reach " + std::to_string(percent) + "%", [&] {
+            wchar_t buf[256] = {};
+            GetWindowTextW(h, buf, 256);
+            std::wstring t = buf;
+            auto end = t.rfind(L'%');
+            if (end == std::wstring::npos || !IsWindowVisible(h)) return false;
+            auto begin = t.find_last_not_of(L"0123456789", end - 1);
+            begin = begin == std::wstring::npos ? 0 : begin + 1;
+            return begin < end && std::stoi(t.substr(begin, end - begin)) >= percent;
+        }, true, 1);  // the run is fast: look often
+    }
+
+    void ExpectInputState() {
+        for (int id : kInputControls) ExpectVisible(id, true);
+        ExpectEnabled(IDOK, true);
+        ExpectEnabled(IDCANCEL, true);
+        ExpectVisible(kProgressId, false);
+        if (!InstallerRunning()) throw Failure("the installer has ended");
+    }
+
+    void ExpectCentred() {
+        NeedInstaller();
+        RECT r;
+        GetWindowRect(dialog_, &r);
+        int w = r.right - r.left, h = r.bottom - r.top;
+        int x = (GetSystemMetrics(SM_CXFULLSCREEN) - w) / 2;
+        int y = (GetSystemMetrics(SM_CYFULLSCREEN) - h) / 2;
+        if (r.left != x || r.top != y)
+            throw Failure("dialog at (" + std::to_string(r.left) + "," + std::to_string(r.top) + ") size " +
+                          std::to_string(w) + "x" + std::to_string(h) + ", centred position is (" +
+                          std::to_string(x) + "," + std::to_string(y) + ")");
+    }
+
+    void PrintMetrics() {
+        NeedInstaller();
+        RECT r;
+        GetWindowRect(dialog_, &r);
+        Say("dialog rect " + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
+            "," + std::to_string(r.bottom) + "; full-screen client " +
+            std::to_string(GetSystemMetrics(SM_CXFULLSCREEN)) + "x" +
+            std::to_string(GetSystemMetrics(SM_CYFULLSCREEN)) + "; screen " +
+            std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" + std::to_string(GetSystemMetrics(SM_CYSCREEN)));
+    }
+
+    void Click(int id) {
+        HWND h = Item(id);
+        if (!IsWindowVisible(h) || !IsWindowEnabled(h))
+            throw Failure("button " + std::to_string(id) + " cannot be pressed (hidden or disabled)");
+        PostMessageW(h, BM_CLICK, 0, 0);
+    }
+
+    void ExpectBox(const std::string &expected) {
+        NeedInstaller();
+        std::wstring want = Widen(expected);
+        HWND box = nullptr;
+        WaitUntil("a message box " + Quote(want), [&] {
+            box = FindBox();
+            if (box) return true;
+            if (!InstallerRunning()) throw Failure("the installer ended while a message box was expected");
+            return false;
+        }, false);
+        Sleep(100);  // let the box finish laying out its text
+        std::wstring text = BoxText(box), title = WindowText(box);
+        if (text != want) throw Failure("message box says " + Quote(text) + ", expected " + Quote(want));
+        if (title != kCaption) throw Failure("message box titled " + Quote(title) + ", expected " + Quote(kCaption));
+        box_ = box;
+    }
+
+    void Answer(const std::string &button) {
+        int id = button == "yes" ? IDYES : button == "no" ? IDNO : button == "ok" ? IDOK : 0;
+        if (!id) throw Failure("answer yes, no or ok, not '" + button + "'");
+        if (!box_ || !IsWindow(box_)) throw Failure("no message box to answer (use expect-box first)");
+        HWND b = GetDlgItem(box_, id);
+        if (!b || !IsWindowVisible(b)) throw Failure("the message box has no button '" + button + "'");
+        PostMessageW(box_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(b));
+        HWND closing = box_;
+        box_ = nullptr;
+        WaitUntil("the message box to close", [&] { return !IsWindow(closing) || !IsWindowVisible(closing); },
+                  false);
+    }
+
+    void ExpectNoBox(int ms) {
+        NeedInstaller();
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < (DWORD)ms) {
+            if (HWND box = FindBox()) throw Failure("unexpected message box " + Quote(BoxText(box)));
+            Sleep(50);
+        }
+    }
+
+    void ExpectExit(DWORD want) {
+        NeedInstaller();
+        WaitUntil("the installer to end", [&] { return !InstallerRunning(); });
+        DWORD code = 0;
+        GetExitCodeProcess(pi_.hProcess, &code);
+        if (code != want)
+            throw Failure("installer exit code " + std::to_string(code) + ", expected " + std::to_string(want));
+    }
+
+    static HWND FindTopLevelTitled(const std::wstring &title) {
+        for (HWND h : TopLevelWindows())
+            if (WindowText(h) == title && ClassOf(h) != L"#32770") return h;
+        return nullptr;
+    }
+
+    void ExpectLaunched(const std::string &path, const std::string &titleArg) {
+        std::wstring want = Widen(path), title = Widen(titleArg.empty() ? "Zorvik" : titleArg);
+        HWND h = nullptr;
+        WaitUntil("a window " + Quote(title), [&] { return (h = FindTopLevelTitled(title)) != nullptr; }, false);
+        std::wstring image = ImagePathOf(PidOf(h));
+        if (lstrcmpiW(image.c_str(), want.c_str()) != 0)
+            throw Failure("window " + Quote(title) + " belongs to " + Quote(image) + ", expected " + Quote(want));
+        Say("running: " + Utf8(image) + " (process " + std::to_string(PidOf(h)) + ")");
+    }
+
+    void CloseTopLevel(const std::string &titleArg) {
+        std::wstring title = Widen(titleArg);
+        HWND h = FindTopLevelTitled(title);
+        if (!h) throw Failure("no window " + Quote(title) + " to close");
+        DWORD pid = PidOf(h);
+        HANDLE p = OpenProcess(SYNCHRONIZE, FALSE, pid);
+        PostMessageW(h, WM_CLOSE, 0, 0);
+        if (p) {
+            DWORD r = WaitForSingleObject(p, timeoutMs_);
+            CloseHandle(p);
+            if (r != WAIT_OBJECT_0) throw Failure("the process of " + Quote(title) + " did not end after WM_CLOSE");
+        }
+    }
+
+    void ExpectNotLaunched(const std::string &title) {
+        if (HWND h = FindTopLevelTitled(Widen(title)))
+            throw Failure("a window " + Quote(Widen(title)) + " exists, from " + Quote(ImagePathOf(PidOf(h))));
+    }
+
+    void ExpectLink(int csidl, const std::string &rest) {
+        std::wstring lnk = SpecialFolder(csidl) + L"\\" + Widen(First(rest));
+        std::wstring want = Widen(Rest(rest));
+        // The relative name may contain spaces only if the target follows a '|'.
+        if (rest.find('|') != std::string::npos) {
+            lnk = SpecialFolder(csidl) + L"\\" + Widen(First(rest, '|'));
+            want = Widen(Rest(rest, '|'));
+        }
+        if (!PathExists(lnk)) throw Failure("no link file " + Quote(lnk));
+        std::wstring target = LinkTarget(lnk);
+        if (lstrcmpiW(target.c_str(), want.c_str()) != 0)
+            throw Failure("link " + Quote(lnk) + " points at " + Quote(target) + ", expected " + Quote(want));
+        Say("link " + Utf8(lnk) + " -> " + Utf8(target));
+    }
+
+    void ExpectNoPath(int csidl, const std::string &rel) {
+        std::wstring p = SpecialFolder(csidl) + L"\\" + Widen(rel);
+        if (PathExists(p)) throw Failure(Quote(p) + " exists");
+    }
+
+    void ExpectNoTempFiles(const std::string &pattern) {
+        wchar_t dir[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, dir);
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((std::wstring(dir) + Widen(pattern)).c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            std::wstring name = fd.cFileName;
+            FindClose(h);
+            throw Failure("temporary file left behind: " + Quote(std::wstring(dir) + name));
+        }
+    }
+
+    void Mark(const std::string &path) {
+        HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) throw Failure("cannot create " + path);
+        CloseHandle(h);
+    }
+
+    std::wstring installer_;
+    std::wstring desktop_;
+    PROCESS_INFORMATION pi_{};
+    HWND dialog_ = nullptr;
+    HWND box_ = nullptr;
+    DWORD timeoutMs_ = 15000;
+};
+
+std::vector<std::string> ReadScript(const char *path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Failure(std::string("cannot read script ") + path);
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (lines.empty() && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::wstring ArgW(int index) {
+    int argc = 0;
+    LPWSTR *argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::wstring a = index < argc ? argv[index] : L"";
+    LocalFree(argv);
+    return a;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    int first = 1;
+    std::wstring desktop;
+    if (argc == 5 && std::string(argv[1]) == "--desktop") {
+        desktop = ArgW(2);
+        first = 3;
+    }
+    if (argc - first != 2) {
+        Say("usage: driver.exe [--desktop <name>] <installer.exe|-> <script.txt>");
+        return 2;
+    }
+    _setmode(_fileno(stdout), _O_BINARY);
+    int result = 0;
+    {
+        std::wstring installer = ArgW(first);
+        Driver driver(installer, desktop);
+        int lineNo = 0;
+        try {
+            driver.JoinDesktop();  // before COM: a thread with windows cannot change desktops
+            CoInitialize(nullptr);
+            std::vector<std::string> script = ReadScript(argv[first + 1]);
+            if (installer != L"-") driver.Start();
+            for (const std::string &line : script) {
+                ++lineNo;
+                auto first = line.find_first_not_of(" \t");
+                if (first == std::string::npos || line[first] == '#') continue;
+                std::string body = line.substr(first);
+                auto sp = body.find(' ');
+                std::string command = body.substr(0, sp);
+                std::string rest = sp == std::string::npos ? "" : body.substr(sp + 1);
+                driver.Run(command, rest);
+                Say("ok " + std::to_string(lineNo) + ": " + body);
+            }
+        } catch (const std::exception &e) {
+            Say("FAIL at line " + std::to_string(lineNo) + ": " + e.what());
+            result = 1;
+        }
+    }
+    CoUninitialize();
+    return result;
+}

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Fails when the installer's import table names a DLL or a function outside the
+# allowlist. Only the platform's always-present system DLLs may be imported
+# statically: a DLL that is not one of the known DLLs (LZ32 above all) would be
+# looked up in the installer's own folder first, where anyone may have left one.
+#   import_allowlist.sh <objdump> <ZorvikSetup.exe>
+set -euo pipefail
+objdump=$1 exe=$2
+
+# The installer's own platform calls; then, per DLL, the loader functions that
+# bind LZ32 at run time, the code page 932 helpers, and the functions the
+# engine uses to check lengths and to tell a complete file from a torn one.
+declare -A allowed=(
+  [KERNEL32.DLL]="
+    CloseHandle CreateDirectoryA CreateFileA DeleteFileA ExitProcess FindResourceA
+    GetCurrentDirectoryA GetDiskFreeSpaceA GetLastError GetSystemDirectoryA GetTempFileNameA
+    GetTempPathA GetWindowsDirectoryA LoadResource LockResource MultiByteToWideChar OpenFile
+    SizeofResource WinExec WriteFile lstrcatA lstrcpyA lstrcpynA lstrlenA
+    FreeLibrary GetModuleHandleA GetProcAddress LoadLibraryA LoadLibraryExA
+    IsDBCSLeadByte
+    GetFileAttributesA GetFileAttributesExA GetFullPathNameA"
+  [USER32.DLL]="
+    CheckDlgButton DialogBoxParamA EnableWindow EndDialog GetDlgItem GetDlgItemTextA
+    GetSystemMetrics GetWindowRect GetWindowTextA IsDlgButtonChecked MessageBoxA MoveWindow
+    SetDlgItemTextA SetWindowTextA ShowWindow wsprintfA
+    CharNextA CharPrevA"
+  [SHELL32.DLL]="SHBrowseForFolderA SHGetMalloc SHGetPathFromIDListA SHGetSpecialFolderLocation"
+  [OLE32.DLL]="CoCreateInstance CoInitialize CoUninitialize CoTaskMemFree"
+  [ADVAPI32.DLL]="RegCloseKey RegOpenKeyExA RegQueryValueExA"
+)
+
+[ -f "$exe" ] || { echo "import_allowlist: no such file $exe" >&2; exit 1; }
+dump=$("$objdump" -p "$exe")
+
+bad=0 dll="" count=0 dlls=()
+while IFS= read -r line; do
+  if [[ $line =~ DLL\ Name:\ (.+)$ ]]; then
+    dll=${BASH_REMATCH[1]^^}
+    dlls+=("$dll")
+    if [ -z "${allowed[$dll]+x}" ]; then
+      echo "import_allowlist: FAIL: imports from $dll, which is not allowed" >&2
+      bad=1
+    fi
+  elif [ -n "$dll" ] && [[ $line =~ ^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+([A-Za-z_][A-Za-z0-9_@]*)$ ]]; then
+    fn=${BASH_REMATCH[1]}
+    count=$((count + 1))
+    if [ -n "${allowed[$dll]+x}" ] && ! [[ " $(echo ${allowed[$dll]}) " == *" $fn "* ]]; then
+      echo "import_allowlist: FAIL: $dll!$fn is not in the allowlist" >&2
+      bad=1
+    fi
+  elif [[ $line =~ ^[[:space:]]+[0-9a-f]+[[:space:]]+\<none\>[[:space:]]+([0-9a-f]+)$ ]] || [[ $line =~ Ordinal ]]; then
+    echo "import_allowlist: FAIL: $dll is imported by ordinal: $line" >&2
+    bad=1
+  elif [[ $line =~ ^The\ Import\ Tables ]] || [[ $line =~ ^[[:space:]]*$ ]]; then
+    :
+  elif [[ $line =~ ^The\ |^PE\ File\ Base|^Characteristics ]]; then
+    dll=""
+  fi
+done <<<"$dump"
+
+[ ${#dlls[@]} -gt 0 ] || { echo "import_allowlist: FAIL: no import table found in $exe" >&2; exit 1; }
+echo "import_allowlist: ${#dlls[@]} DLLs (${dlls[*]}), $count functions imported by name"
+exit $bad

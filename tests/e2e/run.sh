@@ -1,0 +1,307 @@
+#!/usr/bin/env bash
+# One end-to-end scenario of the installer under Wine.
+#   run.sh <scenario> <build> <ZorvikSetup.exe> <driver.exe> <planted lz32.dll> <static_lz_probe.exe>
+# Each scenario works in its own copy of the build's prefix (<build>/e2e/<scenario>),
+# because installing changes the system folder, the shell folders and the
+# registry. The copy is removed when the scenario passes and kept when it fails.
+set -euo pipefail
+scenario=$1
+build=$(realpath "$2") installer=$(realpath "$3") driver=$(realpath "$4")
+planted=$(realpath "$5") probe=$(realpath "$6")
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
+# shellcheck source=../support/wine-env.sh
+source "$here/../support/wine-env.sh"
+
+say() { printf 'e2e.%s: %s\n' "$scenario" "$*"; }
+fail() { printf 'e2e.%s: FAIL: %s\n' "$scenario" "$*" >&2; exit 1; }
+
+# --- the scenario's prefix -------------------------------------------------
+(export ZORVIK_WINE_ROOT=$build/wine; zorvik_wine_env)  # the base prefix, made once
+root=$build/e2e/$scenario
+if [ -d "$root/prefix" ]; then WINEPREFIX=$root/prefix wineserver -k 2>/dev/null || true; fi
+rm -rf "$root"
+mkdir -p "$root/home"
+cp -a "$build/wine/prefix" "$root/prefix"
+touch "$root/.ready"
+export ZORVIK_WINE_ROOT=$root
+zorvik_wine_env
+started=$(date +%s)
+
+finish() {
+  local rc=$?
+  # Ends every process of this prefix, the installed program included.
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  if [ $rc -eq 0 ]; then
+    rm -rf "$root"
+    say "passed in $(( $(date +%s) - started )) s"
+  else
+    say "failed after $(( $(date +%s) - started )) s; prefix kept in $root"
+  fi
+}
+trap finish EXIT
+
+c=$WINEPREFIX/drive_c
+sys32=$c/windows/system32
+pkg=$build/package-files
+runtime=(Msvcrt.dll Mfc42.dll)
+folder_files=()
+for f in "$pkg"/*; do
+  n=$(basename "$f")
+  case " ${runtime[*]} " in *" $n "*) ;; *) folder_files+=("$n") ;; esac
+done
+[ ${#folder_files[@]} -eq 14 ] || fail "expected 14 installation-folder files in $pkg, found ${#folder_files[@]}"
+for n in "${runtime[@]}"; do [ -f "$pkg/$n" ] || fail "missing $pkg/$n"; done
+
+winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+
+# drive <installer (Windows path) | -> : runs the driver on the script read from stdin.
+drive() {
+  local script
+  script=$(mktemp "$root/script.XXXX")
+  cat >"$script"
+  say "driver script:"; sed 's/^/    /' "$script"
+  wine "$driver" "$1" "$(winpath "$script")" || fail "the driver reported a failure"
+}
+
+# The file of that name in a folder, whatever its case (as Windows would find it).
+find_ci() { find "$1" -maxdepth 1 -iname "$2" -print -quit 2>/dev/null; }
+stamp_of() { [ -n "$1" ] && stat -c '%s %Y.%y' "$1" && sha256sum <"$1"; }
+
+check_folder_files() {  # <unix folder>
+  local f
+  for f in "${folder_files[@]}"; do
+    [ -f "$1/$f" ] || fail "$f was not installed into $1"
+    cmp -s "$pkg/$f" "$1/$f" || fail "$1/$f differs from the package's file"
+  done
+  say "the 14 files in $1 match the package byte for byte"
+}
+
+check_no_temp_files() {
+  local left
+  left=$(find "$c" -iname 'ZIN*.tmp' 2>/dev/null | head -5)
+  [ -z "$left" ] || fail "temporary files left behind: $left"
+}
+
+check_links_inside_prefix() {  # the two links exist in the prefix and nowhere in $HOME
+  local n
+  n=$(find "$c/users" -name Zorvik.lnk | wc -l)
+  [ "$n" -eq 2 ] || fail "expected 2 Zorvik.lnk files in the prefix, found $n: $(find "$c/users" -name Zorvik.lnk)"
+  [ -z "$(find "$HOME" -name '*.lnk' 2>/dev/null)" ] || fail "a link file was written into \$HOME"
+}
+
+# Records the system folder's runtime libraries before an installation.
+declare -A sys_before
+record_system_runtime() {
+  local n
+  for n in "${runtime[@]}"; do sys_before[$n]=$(stamp_of "$(find_ci "$sys32" "$n")" || true); done
+}
+
+# After an installation into <unix folder>: each runtime library went to the
+# system folder if it was absent there, otherwise into the folder as a private
+# copy, leaving the system folder's file untouched.
+check_runtime() {
+  local n sysfile
+  for n in "${runtime[@]}"; do
+    sysfile=$(find_ci "$sys32" "$n")
+    if [ -n "${sys_before[$n]}" ]; then
+      cmp -s "$pkg/$n" "$1/$n" || fail "$n: no private copy in $1 although the system folder has one"
+      [ "$(stamp_of "$sysfile")" = "${sys_before[$n]}" ] || fail "$n in the system folder was changed"
+      say "$n: private copy in the folder; system folder's $(basename "$sysfile") untouched"
+    else
+      [ -n "$sysfile" ] && cmp -s "$pkg/$n" "$sysfile" || fail "$n was not written into the system folder"
+      [ -z "$(find_ci "$1" "$n")" ] || fail "$n was also written into $1"
+      say "$n: written into the system folder (it was absent there)"
+    fi
+  done
+}
+
+# The folder tree of drive C: with modification times, for "nothing written".
+snapshot() { find "$c" -path "$c/users/*/AppData/Local/Temp" -prune -o -printf '%P %T@\n' | sort; }
+
+default_dialog_checks='expect-centred
+expect-folder C:\Program Files\Zorvik
+expect-checked 1001 1
+expect-checked 1002 1
+expect-hidden 1008
+expect-input-state'
+
+installed_checks() {  # <Windows folder>
+  cat <<EOF
+expect-exit 0
+expect-launched $1\\Zorvik.exe
+expect-link 2 Zorvik\\Zorvik.lnk $1\\Zorvik.exe
+expect-link 16 Zorvik.lnk $1\\Zorvik.exe
+expect-no-temp-files ZIN*.tmp
+EOF
+}
+
+installer_win=$(winpath "$installer")
+
+case $scenario in
+first_install)
+  record_system_runtime
+  drive "$installer_win" <<EOF
+$default_dialog_checks
+click 1
+$(installed_checks 'C:\Program Files\Zorvik')
+EOF
+  check_folder_files "$c/Program Files/Zorvik"
+  check_runtime "$c/Program Files/Zorvik"
+  check_links_inside_prefix
+  check_no_temp_files
+  ;;
+
+second_install)
+  drive "$installer_win" <<EOF
+click 1
+expect-exit 0
+close-window Zorvik
+EOF
+  record_system_runtime
+  for n in "${runtime[@]}"; do [ -n "${sys_before[$n]}" ] || fail "$n is not in the system folder after the first installation"; done
+  sleep 1  # a rewrite of the system folder's files would show in their times
+  drive "$installer_win" <<EOF
+$default_dialog_checks
+click 1
+$(installed_checks 'C:\Program Files\Zorvik')
+EOF
+  check_folder_files "$c/Program Files/Zorvik"
+  check_runtime "$c/Program Files/Zorvik"
+  check_no_temp_files
+  ;;
+
+registry_exepath)
+  wine reg add 'HKCU\Software\Ostrevan\ZORVIK\Settings' /v ExePath /t REG_SZ /d 'D:\ツール\Zorvik 2' /f >/dev/null
+  drive "$installer_win" <<'EOF'
+expect-folder D:\ツール\Zorvik 2
+click 2
+expect-exit 0
+EOF
+  wine reg add 'HKCU\Software\Ostrevan\ZORVIK\Settings' /v ExePath /t REG_SZ /d '' /f >/dev/null
+  drive "$installer_win" <<'EOF'
+expect-folder 
+click 2
+expect-exit 0
+EOF
+  ;;
+
+registry_programfiles)
+  wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir /t REG_SZ /d 'D:\Programs' /f >/dev/null
+  drive "$installer_win" <<'EOF'
+expect-folder D:\Programs\Zorvik
+click 2
+expect-exit 0
+EOF
+  ;;
+
+cancel)
+  wineserver -w  # let the prefix settle before taking the snapshot
+  wine cmd /c exit 0
+  before=$(snapshot)
+  drive "$installer_win" <<'EOF'
+expect-input-state
+click 2
+expect-exit 0
+expect-not-launched
+EOF
+  wineserver -k; wineserver -w
+  after=$(snapshot)
+  if [ "$before" != "$after" ]; then
+    diff <(echo "$before") <(echo "$after") | head -20 >&2
+    fail "cancelling changed drive C:"
+  fi
+  [ ! -e "$c/Program Files/Zorvik" ] || fail "the installation folder exists after cancel"
+  say "drive C: unchanged after cancel"
+  ;;
+
+invalid_drive)
+  rm -f "$WINEPREFIX/dosdevices/q:" "$WINEPREFIX/dosdevices/q::"
+  drive "$installer_win" <<'EOF'
+set-folder Q:\Zorvik
+set-checked 1002 0
+click 1
+expect-box Q:\ドライブは無効です。
+expect-hidden 1000
+expect-visible 1008
+expect-disabled 1
+expect-disabled 2
+answer ok
+expect-input-state
+expect-folder Q:\Zorvik
+expect-checked 1001 1
+expect-checked 1002 0
+click 2
+expect-exit 0
+expect-not-launched
+EOF
+  check_no_temp_files
+  ;;
+
+missing_parents_no)
+  drive "$installer_win" <<'EOF'
+set-folder C:\NoSuchParent\Sub\Zorvik
+click 1
+expect-box C:\NoSuchParent\Sub\Zorvikフォルダはありません。作成しますか？
+expect-disabled 1
+expect-disabled 2
+answer no
+expect-no-box 500
+expect-input-state
+expect-folder C:\NoSuchParent\Sub\Zorvik
+click 2
+expect-exit 0
+EOF
+  [ ! -e "$c/NoSuchParent" ] || fail "C:\\NoSuchParent was created although the question was answered No"
+  [ -z "$(find "$c/users" -name Zorvik.lnk)" ] || fail "a link was created"
+  check_no_temp_files
+  ;;
+
+dbcs_folder)
+  # 表 is 0x95 0x5C in code page 932: its second byte has the value of a backslash.
+  record_system_runtime
+  drive "$installer_win" <<EOF
+set-folder C:\\ソフト\\表
+click 1
+expect-box C:\\ソフト\\表フォルダはありません。作成しますか？
+answer yes
+$(installed_checks 'C:\ソフト\表')
+EOF
+  check_folder_files "$c/ソフト/表"
+  check_runtime "$c/ソフト/表"
+  others=$(find "$c/ソフト" -mindepth 1 -maxdepth 1 ! -name 表)
+  [ -z "$others" ] || fail "unexpected entries in C:\\ソフト: $others"
+  check_links_inside_prefix
+  ;;
+
+planted_lz32)
+  override="${WINEDLLOVERRIDES};lz32=n,b"
+  # Control: a program that imports LZ32 statically loads the planted DLL.
+  mkdir -p "$c/Probe"
+  cp "$probe" "$c/Probe/static_lz_probe.exe"
+  cp "$planted" "$c/Probe/lz32.dll"
+  WINEDLLOVERRIDES=$override wine "$c/Probe/static_lz_probe.exe" || true
+  [ -f "$c/Probe/lz32-planted-loaded.txt" ] \
+    || fail "control failed: a static LZ32 import did not load the planted DLL, so this test proves nothing"
+  say "control: the planted lz32.dll is loaded by a static import under lz32=n,b"
+  # The installer, started from a download folder holding a planted lz32.dll.
+  mkdir -p "$c/Downloads"
+  cp "$installer" "$c/Downloads/ZorvikSetup.exe"
+  cp "$planted" "$c/Downloads/lz32.dll"
+  record_system_runtime
+  WINEDLLOVERRIDES=$override drive 'C:\Downloads\ZorvikSetup.exe' <<EOF
+click 1
+$(installed_checks 'C:\Program Files\Zorvik')
+EOF
+  [ ! -e "$c/Downloads/lz32-planted-loaded.txt" ] || fail "the installer loaded the planted lz32.dll"
+  check_folder_files "$c/Program Files/Zorvik"
+  check_runtime "$c/Program Files/Zorvik"
+  say "the installer did not load the planted lz32.dll and installed everything"
+  ;;
+
+*) fail "unknown scenario $scenario" ;;
+esac
