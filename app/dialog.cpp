@@ -12,7 +12,9 @@ static void CentreDialog(HWND hwnd)
     RECT rect;
     int w, h;
 
-    GetWindowRect(hwnd, &rect);
+    // Without the dialog's rectangle there is nothing to centre (and no size to keep).
+    if (!GetWindowRect(hwnd, &rect))
+        return;
     w = rect.right - rect.left;
     h = rect.bottom - rect.top;
     MoveWindow(hwnd, (GetSystemMetrics(SM_CXFULLSCREEN) - w) / 2,
@@ -47,6 +49,7 @@ static void BrowseForFolder(HWND hwnd)
 INT_PTR CALLBACK InstallDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     char folder[MAX_PATH];
+    HWND edit;
 
     (void)lParam;
     g_hDlg = hwnd;
@@ -64,8 +67,12 @@ INT_PTR CALLBACK InstallDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 
     switch (LOWORD(wParam)) {
     case IDOK:
+        // Without the field the text is empty (the platform may answer a
+        // null window with another window's text).
         folder[0] = '\0';
-        GetWindowTextA(GetDlgItem(hwnd, IDC_FOLDER), folder, MAX_PATH);
+        edit = GetDlgItem(hwnd, IDC_FOLDER);
+        if (edit)
+            GetWindowTextA(edit, folder, MAX_PATH);
         if (OnStart(folder, IsDlgButtonChecked(hwnd, IDC_ADD_STARTMENU),
                     IsDlgButtonChecked(hwnd, IDC_ADD_DESKTOP)))
             EndDialog(hwnd, wParam);

@@ -50,7 +50,7 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     char text[MESSAGE_SIZE];
     char commandLine[COMMAND_LINE_SIZE];
     SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), NULL, TRUE };
-    DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
+    DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters, currentLength;
     ULONGLONG freeBytes;
     const char *source;
     int last, colon, i;
@@ -74,8 +74,10 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     source = folder;
     colon = FirstColonIndex(folder);
     if (colon < 0) {
-        current[0] = '\0';
-        GetCurrentDirectoryA(MAX_PATH, current);
+        // A failed call leaves the buffer undefined: no directory, no drive.
+        currentLength = GetCurrentDirectoryA(MAX_PATH, current);
+        if (currentLength == 0 || currentLength >= MAX_PATH)
+            current[0] = '\0';
         source = current;
         colon = FirstColonIndex(current);
         if (colon < 0)

@@ -51,7 +51,7 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
     HRSRC found;
     HGLOBAL loaded;
     void *data;
-    DWORD size, written;
+    DWORD size, written, length;
     HANDLE file;
     INT source, target;
     LONG copied;
@@ -63,9 +63,10 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
         ShowMessage(text, MB_OK);
         return 0;
     }
+    // A payload of no bytes cannot be read: it would install an empty file.
     size = SizeofResource(g_hInstance, found);
     loaded = LoadResource(g_hInstance, found);
-    if (!loaded)
+    if (!loaded || size == 0)
         return Fail(MSG_NO_LOAD, "");
     data = LockResource(loaded);
     if (!data)
@@ -74,7 +75,13 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
     // The LZ functions read files, not memory: the payload goes to a temporary file first.
     tempDir[0] = '\0';
     tempName[0] = '\0';
-    GetTempPathA(MAX_PATH, tempDir);
+    // Without a temporary folder the buffer is not a path (and the current
+    // directory is no place for the file).
+    length = GetTempPathA(MAX_PATH, tempDir);
+    if (length == 0 || length >= MAX_PATH) {
+        tempDir[0] = '\0';
+        return Fail(MSG_TEMP_NOT_CREATED, tempDir);
+    }
     if (!GetTempFileNameA(tempDir, PackageConfig.TempFilePrefix, 0, tempName))
         return Fail(MSG_TEMP_NOT_CREATED, tempDir);
     file = CreateFileA(tempName, GENERIC_WRITE, 0, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -82,7 +89,12 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
         DeleteFileA(tempName);
         return Fail(MSG_TEMP_NOT_CREATED, tempName);
     }
-    WriteFile(file, data, size, &written, NULL);
+    // A short temporary file would expand into a truncated program.
+    if (!WriteFile(file, data, size, &written, NULL) || written != size) {
+        CloseHandle(file);
+        DeleteFileA(tempName);
+        return Fail(MSG_TEMP_NOT_CREATED, tempName);
+    }
     CloseHandle(file);
 
     source = BindLzLibrary() ? g_LZOpenFileA(tempName, &ofs, OF_READ) : -1;

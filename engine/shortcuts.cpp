@@ -65,8 +65,9 @@ int CreateShortcut(const char *target, const char *folder, const char *name)
         lstrcatA(path, "\\");
         lstrcatA(path, name);
         lstrcatA(path, ".lnk");
-        MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
-        file->Save(widePath, TRUE);
+        // An unconverted buffer is no file name: then nothing is saved.
+        if (MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH))
+            file->Save(widePath, TRUE);
         file->Release();
         result = 1;
     }

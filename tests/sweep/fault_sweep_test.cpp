@@ -1,0 +1,1258 @@
+// The fault sweep: a whole installation, driven through the real dialog
+// procedure on a dialog made from the installer's own template, is run once
+// cleanly to count every platform call, and then once for every (function,
+// call number, failure kind) with exactly that call failing. Every run is held
+// to the same rules: the right result, the right messages, no damaged file,
+// no stray temporary file, nothing made outside the allowed places, every
+// path terminated within MAX_PATH, and the dialog back in its input state.
+#include <windows.h>
+#include <shlobj.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "engine.h"
+#include "installer_dialog.h"
+#include "messages.h"
+#include "resource.h"
+#include "scratch.h"
+#include "sweep_support.h"
+
+namespace {
+
+const std::string kAbsent = "\x01" "absent";
+const char kCaption[] = "Zorvikインストーラ";
+const int kInputControls[] = {IDC_FOLDER_LABEL, IDC_FOLDER, IDC_BROWSE,
+                              IDC_SHORTCUT_LABEL, IDC_ADD_STARTMENU, IDC_ADD_DESKTOP};
+
+// ---------------------------------------------------------------- run state
+
+struct Box {
+    std::string text, title;
+    UINT type;
+    HWND owner;
+    size_t traceIndex;
+};
+
+struct RunState {
+    std::vector<Box> boxes;
+    std::vector<std::string> commandLines;
+    std::vector<UINT> shows;
+    std::vector<INT_PTR> ended;
+    std::set<INT> lzOpen;
+    std::vector<HKEY> keysOpen;
+    std::map<const void *, int> specialLists;   // item-id list -> CSIDL
+    LPITEMIDLIST browseList = nullptr;
+};
+RunState g_run;
+
+struct Scenario {
+    const char *name;
+    bool relative;     // folder typed relative to the current directory
+    bool upgrade;      // folder exists with older files; one runtime library in the system folder
+    bool lowDisk;      // the drive reports less than 500,000 bytes free
+    bool everyEntry;   // false: entries 1-13, placed exactly as in the fresh run, are not swept again
+};
+
+struct Layout {
+    std::string root, cwd, sys, tmp, programs, desktop, browse;
+    std::string folderText;   // what is typed into the dialog
+    std::string folderAbs;    // the installation folder, absolute
+};
+const Scenario *g_scenario = nullptr;
+Layout g_layout;
+std::map<std::string, std::string> g_original;   // file name -> package bytes
+std::map<std::string, LONG> g_expandedSize;
+
+BOOL WINAPI RecordEndDialog(HWND, INT_PTR result) {
+    g_run.ended.push_back(result);
+    return TRUE;
+}
+
+void Poison(void *p, size_t n) { std::memset(p, 'P', n); }
+
+int EntryOfResource(LPCSTR name) {
+    for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
+        if (reinterpret_cast<UINT_PTR>(name) == static_cast<UINT_PTR>(PackageTable[i].resourceId)) return i;
+    return -2;
+}
+
+// ---------------------------------------------------------------- the hooks
+
+using CurrentDirectory = COUNTED(GetCurrentDirectoryA);
+using DiskFreeSpace = COUNTED(GetDiskFreeSpaceA);
+using MakeFolder = COUNTED(CreateDirectoryA);
+using LastError = COUNTED(GetLastError);
+using WinExecHook = COUNTED(WinExec);
+using MessageBoxHook = COUNTED(MessageBoxA);
+using ReadText = COUNTED(GetWindowTextA);
+using GetDlgItemHook = COUNTED(GetDlgItem);
+using ShowWindowHook = COUNTED(ShowWindow);
+using EnableWindowHook = COUNTED(EnableWindow);
+using WriteText = COUNTED(SetWindowTextA);
+using FindResourceHook = COUNTED(FindResourceA);
+using SizeofResourceHook = COUNTED(SizeofResource);
+using LoadResourceHook = COUNTED(LoadResource);
+using LockResourceHook = COUNTED(LockResource);
+using TempPath = COUNTED(GetTempPathA);
+using TempFileName = COUNTED(GetTempFileNameA);
+using CreateFileHook = COUNTED(CreateFileA);
+using WriteFileHook = COUNTED(WriteFile);
+using CloseHandleHook = COUNTED(CloseHandle);
+using DeleteFileHook = COUNTED(DeleteFileA);
+using SystemDirectory = COUNTED(GetSystemDirectoryA);
+using OpenFileHook = COUNTED(OpenFile);
+using ShellMalloc = COUNTED(SHGetMalloc);
+using SpecialFolder = COUNTED(SHGetSpecialFolderLocation);
+using PathFromList = COUNTED(SHGetPathFromIDListA);
+using CreateInstance = COUNTED(CoCreateInstance);
+using ToWide = COUNTED(MultiByteToWideChar);
+using FullPathName = COUNTED(GetFullPathNameA);
+using FileAttributes = COUNTED(GetFileAttributesExA);
+using RegOpen = COUNTED(RegOpenKeyExA);
+using RegQuery = COUNTED(RegQueryValueExA);
+using RegClose = COUNTED(RegCloseKey);
+using WindowsDirectory = COUNTED(GetWindowsDirectoryA);
+using SystemMetrics = COUNTED(GetSystemMetrics);
+using WindowRect = COUNTED(GetWindowRect);
+using MoveWindowHook = COUNTED(MoveWindow);
+using CheckButton = COUNTED(CheckDlgButton);
+using IsChecked = COUNTED(IsDlgButtonChecked);
+using BrowseHook = COUNTED(SHBrowseForFolderA);
+struct LzOpenTag;
+struct LzCopyTag;
+struct LzCloseTag;
+using LzOpen = Counted<LzOpenTag, LZOpenFileAProc>;
+using LzCopy = Counted<LzCopyTag, LZCopyProc>;
+using LzClose = Counted<LzCloseTag, LZCloseProc>;
+
+std::vector<std::unique_ptr<ImportHook>> g_hooks;
+LZOpenFileAProc g_countedLzOpen;
+LZCopyProc g_countedLzCopy;
+LZCloseProc g_countedLzClose;
+
+std::string WithBackslash(const std::string &s) { return s.empty() || s.back() == '\\' ? s : s + "\\"; }
+
+void InstallHooks() {
+    if (!g_hooks.empty()) return;
+    auto add = [](std::unique_ptr<ImportHook> h) { g_hooks.push_back(std::move(h)); };
+
+    // Current directory: a failure leaves the buffer as it found it, which may be anything.
+    add(CurrentDirectory::Install("kernel32.dll", "GetCurrentDirectoryA"));
+    CurrentDirectory::counter.variants = {"0 with the buffer unterminated"};
+    CurrentDirectory::fail = [](int, DWORD n, LPSTR b) -> DWORD {
+        if (b) Poison(b, n);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    };
+    CurrentDirectory::after = [](CallRecord &r, DWORD result, DWORD n, LPSTR b) {
+        r.mode = static_cast<long>(n);
+        if (n > MAX_PATH) Sweep::Violation("GetCurrentDirectoryA given a size above MAX_PATH");
+        if (!r.faulted && result && result < n) r.output = Sweep::CheckedPath(CurrentDirectory::counter, b);
+    };
+
+    add(DiskFreeSpace::Install("kernel32.dll", "GetDiskFreeSpaceA"));
+    DiskFreeSpace::counter.variants = {"FALSE (ERROR_NOT_READY)"};
+    DiskFreeSpace::inspect = [](CallRecord &r, LPCSTR root, LPDWORD, LPDWORD, LPDWORD, LPDWORD) {
+        r.path = Sweep::CheckedPath(DiskFreeSpace::counter, root);
+    };
+    DiskFreeSpace::fail = [](int, LPCSTR, LPDWORD a, LPDWORD b, LPDWORD c, LPDWORD d) -> BOOL {
+        for (LPDWORD p : {a, b, c, d})
+            if (p) *p = 0xDEADBEEF;
+        SetLastError(ERROR_NOT_READY);
+        return FALSE;
+    };
+    DiskFreeSpace::base = [](LPCSTR root, LPDWORD spc, LPDWORD bps, LPDWORD fc, LPDWORD tc) -> BOOL {
+        BOOL ok = DiskFreeSpace::real(root, spc, bps, fc, tc);
+        if (ok && g_scenario && g_scenario->lowDisk) {
+            *spc = 1;
+            *bps = 512;
+            *fc = 700;   // 358,400 bytes
+        }
+        return ok;
+    };
+
+    add(MakeFolder::Install("kernel32.dll", "CreateDirectoryA"));
+    MakeFolder::counter.variants = {"FALSE, ERROR_ACCESS_DENIED", "FALSE, ERROR_PATH_NOT_FOUND"};
+    MakeFolder::inspect = [](CallRecord &r, LPCSTR path, LPSECURITY_ATTRIBUTES sa) {
+        r.path = Sweep::CheckedPath(MakeFolder::counter, path);
+        if (!sa || sa->lpSecurityDescriptor || !sa->bInheritHandle)
+            Sweep::Violation("CreateDirectoryA without inheritable, descriptor-less attributes");
+    };
+    MakeFolder::fail = [](int v, LPCSTR, LPSECURITY_ATTRIBUTES) -> BOOL {
+        SetLastError(v == 0 ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    };
+
+    add(LastError::Install("kernel32.dll", "GetLastError"));
+    LastError::counter.whyNotFailable =
+        "cannot fail; its answers are varied through CreateDirectoryA's failure kinds";
+
+    add(WinExecHook::Install("kernel32.dll", "WinExec"));
+    WinExecHook::counter.variants = {"2 (ERROR_FILE_NOT_FOUND)"};
+    WinExecHook::inspect = [](CallRecord &r, LPCSTR line, UINT show) {
+        r.path = Sweep::CheckedPath(WinExecHook::counter, line, COMMAND_LINE_SIZE);
+        r.mode = static_cast<long>(show);
+        Sweep::entry = PACKAGE_ENTRY_COUNT;
+        g_run.commandLines.push_back(r.path);
+        g_run.shows.push_back(show);
+    };
+    WinExecHook::base = [](LPCSTR, UINT) -> UINT { return 33; };   // recorded, never started
+    WinExecHook::fail = [](int, LPCSTR, UINT) -> UINT { return ERROR_FILE_NOT_FOUND; };
+
+    add(MessageBoxHook::Install("user32.dll", "MessageBoxA"));
+    MessageBoxHook::counter.variants = {"0 (no box)"};
+    MessageBoxHook::inspect = [](CallRecord &r, HWND owner, LPCSTR text, LPCSTR title, UINT type) {
+        r.path = Sweep::CheckedPath(MessageBoxHook::counter, text, MESSAGE_SIZE);
+        r.mode = static_cast<long>(type);
+        g_run.boxes.push_back({r.path, Sweep::CheckedPath(MessageBoxHook::counter, title, 256), type, owner,
+                               Sweep::trace.size()});
+    };
+    MessageBoxHook::base = [](HWND, LPCSTR, LPCSTR, UINT type) -> int {
+        return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
+    };
+    MessageBoxHook::fail = [](int, HWND, LPCSTR, LPCSTR, UINT) -> int { return 0; };
+
+    add(ReadText::Install("user32.dll", "GetWindowTextA"));
+    ReadText::counter.variants = {"0, empty text"};
+    ReadText::inspect = [](CallRecord &r, HWND, LPSTR, int size) { r.mode = size; };
+    ReadText::fail = [](int, HWND, LPSTR b, int n) -> int {
+        if (b && n > 0) b[0] = '\0';
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    };
+    ReadText::after = [](CallRecord &r, int, HWND, LPSTR b, int n) {
+        if (n > MAX_PATH) Sweep::Violation("GetWindowTextA given a size above MAX_PATH");
+        if (b && n > 0) r.output = Sweep::CheckedPath(ReadText::counter, b, static_cast<size_t>(n));
+    };
+
+    add(GetDlgItemHook::Install("user32.dll", "GetDlgItem"));
+    GetDlgItemHook::counter.variants = {"NULL"};
+    GetDlgItemHook::inspect = [](CallRecord &r, HWND, int id) { r.mode = id; };
+    GetDlgItemHook::fail = [](int, HWND, int) -> HWND {
+        SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
+        return nullptr;
+    };
+
+    add(ShowWindowHook::Install("user32.dll", "ShowWindow"));
+    ShowWindowHook::counter.variants = {"not done"};
+    ShowWindowHook::fail = [](int, HWND, int) -> BOOL { return FALSE; };
+
+    add(EnableWindowHook::Install("user32.dll", "EnableWindow"));
+    EnableWindowHook::counter.variants = {"not done"};
+    EnableWindowHook::fail = [](int, HWND, BOOL) -> BOOL { return FALSE; };
+
+    add(WriteText::Install("user32.dll", "SetWindowTextA"));
+    WriteText::counter.variants = {"FALSE, not done"};
+    WriteText::inspect = [](CallRecord &r, HWND, LPCSTR text) {
+        r.path = Sweep::CheckedPath(WriteText::counter, text);
+    };
+    WriteText::fail = [](int, HWND, LPCSTR) -> BOOL { return FALSE; };
+
+    add(FindResourceHook::Install("kernel32.dll", "FindResourceA"));
+    FindResourceHook::counter.variants = {"NULL"};
+    FindResourceHook::inspect = [](CallRecord &r, HMODULE, LPCSTR name, LPCSTR) {
+        Sweep::entry = EntryOfResource(name);
+        r.entry = Sweep::entry;
+    };
+    FindResourceHook::fail = [](int, HMODULE, LPCSTR, LPCSTR) -> HRSRC {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return nullptr;
+    };
+
+    add(SizeofResourceHook::Install("kernel32.dll", "SizeofResource"));
+    SizeofResourceHook::counter.variants = {"0"};
+    SizeofResourceHook::fail = [](int, HMODULE, HRSRC) -> DWORD { return 0; };
+    add(LoadResourceHook::Install("kernel32.dll", "LoadResource"));
+    LoadResourceHook::counter.variants = {"NULL"};
+    LoadResourceHook::fail = [](int, HMODULE, HRSRC) -> HGLOBAL { return nullptr; };
+    add(LockResourceHook::Install("kernel32.dll", "LockResource"));
+    LockResourceHook::counter.variants = {"NULL"};
+    LockResourceHook::fail = [](int, HGLOBAL) -> LPVOID { return nullptr; };
+
+    add(TempPath::Install("kernel32.dll", "GetTempPathA"));
+    TempPath::counter.variants = {"0 with the buffer unterminated"};
+    TempPath::base = [](DWORD n, LPSTR b) -> DWORD {
+        std::string t = WithBackslash(g_layout.tmp);
+        if (t.size() + 1 > n) return static_cast<DWORD>(t.size() + 1);
+        lstrcpyA(b, t.c_str());
+        return static_cast<DWORD>(t.size());
+    };
+    TempPath::fail = [](int, DWORD n, LPSTR b) -> DWORD {
+        if (b) Poison(b, n);
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+    };
+    TempPath::after = [](CallRecord &r, DWORD, DWORD n, LPSTR) {
+        r.mode = static_cast<long>(n);
+        if (n > MAX_PATH) Sweep::Violation("GetTempPathA given a size above MAX_PATH");
+    };
+
+    add(TempFileName::Install("kernel32.dll", "GetTempFileNameA"));
+    TempFileName::counter.variants = {"0 (ERROR_DISK_FULL), name unterminated"};
+    TempFileName::inspect = [](CallRecord &r, LPCSTR dir, LPCSTR prefix, UINT unique, LPSTR) {
+        r.path = Sweep::CheckedPath(TempFileName::counter, dir);
+        if (lstrcmpA(prefix, "ZIN") != 0 || unique != 0) Sweep::Violation("GetTempFileNameA prefix/unique");
+    };
+    TempFileName::fail = [](int, LPCSTR, LPCSTR, UINT, LPSTR name) -> UINT {
+        if (name) Poison(name, MAX_PATH);
+        SetLastError(ERROR_DISK_FULL);
+        return 0;
+    };
+    TempFileName::after = [](CallRecord &r, UINT result, LPCSTR, LPCSTR, UINT, LPSTR name) {
+        if (!r.faulted && result) r.output = Sweep::CheckedPath(TempFileName::counter, name);
+    };
+
+    add(CreateFileHook::Install("kernel32.dll", "CreateFileA"));
+    CreateFileHook::counter.variants = {"INVALID_HANDLE_VALUE (ERROR_ACCESS_DENIED)"};
+    CreateFileHook::inspect = [](CallRecord &r, LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                 HANDLE) { r.path = Sweep::CheckedPath(CreateFileHook::counter, path); };
+    CreateFileHook::fail = [](int, LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    };
+
+    add(WriteFileHook::Install("kernel32.dll", "WriteFile"));
+    WriteFileHook::counter.variants = {"FALSE, nothing written (ERROR_DISK_FULL)",
+                                       "FALSE, half written (ERROR_DISK_FULL)"};
+    WriteFileHook::fail = [](int v, HANDLE h, LPCVOID data, DWORD n, LPDWORD written, LPOVERLAPPED o) -> BOOL {
+        DWORD done = 0;
+        if (v == 1) WriteFileHook::real(h, data, n / 2, &done, o);
+        if (written) *written = done;
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    };
+
+    add(CloseHandleHook::Install("kernel32.dll", "CloseHandle"));
+    CloseHandleHook::counter.variants = {"closes, then reports FALSE (ERROR_DISK_FULL)"};
+    CloseHandleHook::fail = [](int, HANDLE h) -> BOOL {
+        CloseHandleHook::real(h);
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    };
+
+    add(DeleteFileHook::Install("kernel32.dll", "DeleteFileA"));
+    DeleteFileHook::counter.variants = {"FALSE, the file stays (ERROR_ACCESS_DENIED)"};
+    DeleteFileHook::inspect = [](CallRecord &r, LPCSTR path) {
+        r.path = Sweep::CheckedPath(DeleteFileHook::counter, path);
+    };
+    DeleteFileHook::fail = [](int, LPCSTR) -> BOOL {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+
+    add(SystemDirectory::Install("kernel32.dll", "GetSystemDirectoryA"));
+    SystemDirectory::counter.variants = {"0 with the buffer unterminated"};
+    SystemDirectory::base = [](LPSTR b, UINT n) -> UINT {
+        const std::string &s = g_layout.sys;
+        if (s.size() + 1 > n) return static_cast<UINT>(s.size() + 1);
+        lstrcpyA(b, s.c_str());
+        return static_cast<UINT>(s.size());
+    };
+    SystemDirectory::fail = [](int, LPSTR b, UINT n) -> UINT {
+        if (b) Poison(b, n);
+        return 0;
+    };
+    SystemDirectory::after = [](CallRecord &r, UINT, LPSTR, UINT n) {
+        r.mode = static_cast<long>(n);
+        if (n > MAX_PATH) Sweep::Violation("GetSystemDirectoryA given a size above MAX_PATH");
+    };
+
+    add(OpenFileHook::Install("kernel32.dll", "OpenFile"));
+    OpenFileHook::counter.variants = {"HFILE_ERROR"};
+    OpenFileHook::inspect = [](CallRecord &r, LPCSTR path, LPOFSTRUCT, UINT mode) {
+        r.path = Sweep::CheckedPath(OpenFileHook::counter, path);
+        r.mode = static_cast<long>(mode);
+        if (r.path.size() >= OFS_MAXPATHNAME) Sweep::Violation("OpenFile path of 128 bytes or more: " + r.path);
+    };
+    OpenFileHook::fail = [](int, LPCSTR, LPOFSTRUCT, UINT) -> HFILE {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return HFILE_ERROR;
+    };
+
+    add(ShellMalloc::Install("shell32.dll", "SHGetMalloc"));
+    ShellMalloc::counter.variants = {"E_FAIL"};
+    ShellMalloc::fail = [](int, IMalloc **out) -> HRESULT {
+        if (out) *out = nullptr;
+        return E_FAIL;
+    };
+
+    add(SpecialFolder::Install("shell32.dll", "SHGetSpecialFolderLocation"));
+    SpecialFolder::counter.variants = {"E_FAIL"};
+    SpecialFolder::inspect = [](CallRecord &r, HWND, int csidl, LPITEMIDLIST *) { r.mode = csidl; };
+    SpecialFolder::fail = [](int, HWND, int, LPITEMIDLIST *out) -> HRESULT {
+        if (out) *out = nullptr;
+        return E_FAIL;
+    };
+    SpecialFolder::after = [](CallRecord &r, HRESULT hr, HWND, int csidl, LPITEMIDLIST *out) {
+        if (!r.faulted && hr == S_OK && out && *out) g_run.specialLists[*out] = csidl;
+    };
+
+    // Programs and desktop folders are redirected into the scratch tree, so the
+    // sweep never touches the prefix's own (other tests use those).
+    add(PathFromList::Install("shell32.dll", "SHGetPathFromIDListA"));
+    PathFromList::counter.variants = {"FALSE with the buffer unterminated"};
+    PathFromList::base = [](LPCITEMIDLIST list, LPSTR b) -> BOOL {
+        auto it = g_run.specialLists.find(list);
+        if (it != g_run.specialLists.end()) {
+            lstrcpyA(b, (it->second == CSIDL_PROGRAMS ? g_layout.programs : g_layout.desktop).c_str());
+            return TRUE;
+        }
+        return PathFromList::real(list, b);
+    };
+    PathFromList::fail = [](int, LPCITEMIDLIST, LPSTR b) -> BOOL {
+        if (b) Poison(b, MAX_PATH);
+        return FALSE;
+    };
+    PathFromList::after = [](CallRecord &r, BOOL ok, LPCITEMIDLIST, LPSTR b) {
+        if (!r.faulted && ok) r.output = Sweep::CheckedPath(PathFromList::counter, b);
+    };
+
+    add(CreateInstance::Install("ole32.dll", "CoCreateInstance"));
+    CreateInstance::counter.variants = {"REGDB_E_CLASSNOTREG"};
+    CreateInstance::base = [](REFCLSID clsid, LPUNKNOWN outer, DWORD ctx, REFIID iid, LPVOID *out) -> HRESULT {
+        HRESULT hr = CreateInstance::real(clsid, outer, ctx, iid, out);
+        if (SUCCEEDED(hr) && iid == IID_IShellLinkA)
+            *out = WrapShellLink(static_cast<IShellLinkA *>(*out));
+        return hr;
+    };
+    CreateInstance::fail = [](int, REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID *out) -> HRESULT {
+        if (out) *out = nullptr;
+        return REGDB_E_CLASSNOTREG;
+    };
+    RegisterLinkCounters();
+
+    add(ToWide::Install("kernel32.dll", "MultiByteToWideChar"));
+    ToWide::counter.variants = {"0 (ERROR_INSUFFICIENT_BUFFER), output unterminated"};
+    ToWide::inspect = [](CallRecord &r, UINT, DWORD, LPCSTR text, int, LPWSTR, int size) {
+        r.path = Sweep::CheckedPath(ToWide::counter, text);
+        r.mode = size;
+        if (size > MAX_PATH) Sweep::Violation("MultiByteToWideChar given a size above MAX_PATH");
+    };
+    ToWide::fail = [](int, UINT, DWORD, LPCSTR, int, LPWSTR out, int size) -> int {
+        for (int i = 0; out && i < size; ++i) out[i] = L'P';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    };
+
+    add(FullPathName::Install("kernel32.dll", "GetFullPathNameA"));
+    FullPathName::counter.variants = {"0 with the buffer unterminated"};
+    FullPathName::inspect = [](CallRecord &r, LPCSTR path, DWORD n, LPSTR, LPSTR *) {
+        r.path = Sweep::CheckedPath(FullPathName::counter, path);
+        r.mode = static_cast<long>(n);
+    };
+    FullPathName::fail = [](int, LPCSTR, DWORD n, LPSTR b, LPSTR *) -> DWORD {
+        if (b) Poison(b, n);
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    };
+
+    add(FileAttributes::Install("kernel32.dll", "GetFileAttributesExA"));
+    FileAttributes::counter.variants = {"FALSE (ERROR_ACCESS_DENIED)"};
+    FileAttributes::inspect = [](CallRecord &r, LPCSTR path, GET_FILEEX_INFO_LEVELS, LPVOID) {
+        r.path = Sweep::CheckedPath(FileAttributes::counter, path);
+    };
+    FileAttributes::fail = [](int, LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID data) -> BOOL {
+        if (data) Poison(data, sizeof(WIN32_FILE_ATTRIBUTE_DATA));
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+
+    // Registry: keys are tracked so that every open has its close.
+    add(RegOpen::Install("advapi32.dll", "RegOpenKeyExA"));
+    RegOpen::counter.variants = {"ERROR_ACCESS_DENIED"};
+    RegOpen::inspect = [](CallRecord &r, HKEY, LPCSTR name, DWORD, REGSAM, PHKEY) {
+        r.path = Sweep::CheckedPath(RegOpen::counter, name);
+    };
+    RegOpen::fail = [](int, HKEY, LPCSTR, DWORD, REGSAM, PHKEY out) -> LONG {
+        if (out) *out = reinterpret_cast<HKEY>(0x0BAD0000);
+        return ERROR_ACCESS_DENIED;
+    };
+    RegOpen::after = [](CallRecord &r, LONG status, HKEY, LPCSTR, DWORD, REGSAM, PHKEY out) {
+        if (!r.faulted && status == ERROR_SUCCESS) g_run.keysOpen.push_back(*out);
+    };
+    add(RegQuery::Install("advapi32.dll", "RegQueryValueExA"));
+    RegQuery::counter.variants = {"ERROR_MORE_DATA, buffer unterminated"};
+    RegQuery::fail = [](int, HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE data, LPDWORD size) -> LONG {
+        if (data && size) Poison(data, *size);
+        return ERROR_MORE_DATA;
+    };
+    RegQuery::inspect = [](CallRecord &r, HKEY, LPCSTR name, LPDWORD, LPDWORD, LPBYTE, LPDWORD size) {
+        r.path = Sweep::CheckedPath(RegQuery::counter, name);
+        if (size && *size > MAX_PATH) Sweep::Violation("RegQueryValueExA given a size above MAX_PATH");
+    };
+    add(RegClose::Install("advapi32.dll", "RegCloseKey"));
+    RegClose::counter.variants = {"closes, then reports ERROR_INVALID_HANDLE"};
+    RegClose::inspect = [](CallRecord &, HKEY key) {
+        auto &open = g_run.keysOpen;
+        if (open.empty() || open.back() != key)
+            Sweep::Violation("RegCloseKey of a key that is not the newest one open");
+        auto it = std::find(open.begin(), open.end(), key);
+        if (it != open.end()) open.erase(it);
+    };
+    RegClose::fail = [](int, HKEY key) -> LONG {
+        RegClose::real(key);
+        return ERROR_INVALID_HANDLE;
+    };
+
+    add(WindowsDirectory::Install("kernel32.dll", "GetWindowsDirectoryA"));
+    WindowsDirectory::counter.variants = {"0 with the buffer unterminated"};
+    WindowsDirectory::fail = [](int, LPSTR b, UINT n) -> UINT {
+        if (b) Poison(b, n);
+        return 0;
+    };
+
+    add(SystemMetrics::Install("user32.dll", "GetSystemMetrics"));
+    SystemMetrics::counter.variants = {"0"};
+    SystemMetrics::fail = [](int, int) -> int { return 0; };
+
+    add(WindowRect::Install("user32.dll", "GetWindowRect"));
+    WindowRect::counter.variants = {"FALSE, rectangle undefined"};
+    WindowRect::fail = [](int, HWND, LPRECT r) -> BOOL {
+        if (r) Poison(r, sizeof *r);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    };
+
+    // The dialog may move, but never change its size.
+    add(MoveWindowHook::Install("user32.dll", "MoveWindow"));
+    MoveWindowHook::counter.variants = {"FALSE, not moved"};
+    MoveWindowHook::inspect = [](CallRecord &, HWND hwnd, int, int, int w, int h, BOOL) {
+        RECT r;
+        WindowRect::real(hwnd, &r);
+        if (w != r.right - r.left || h != r.bottom - r.top)
+            Sweep::Violation("MoveWindow changes the dialog's size to " + std::to_string(w) + " x " +
+                             std::to_string(h));
+    };
+    MoveWindowHook::fail = [](int, HWND, int, int, int, int, BOOL) -> BOOL { return FALSE; };
+
+    add(CheckButton::Install("user32.dll", "CheckDlgButton"));
+    CheckButton::counter.variants = {"FALSE, not checked"};
+    CheckButton::fail = [](int, HWND, int, UINT) -> BOOL { return FALSE; };
+    add(IsChecked::Install("user32.dll", "IsDlgButtonChecked"));
+    IsChecked::counter.variants = {"0"};
+    IsChecked::fail = [](int, HWND, int) -> UINT { return 0; };
+
+    add(BrowseHook::Install("shell32.dll", "SHBrowseForFolderA"));
+    BrowseHook::counter.variants = {"NULL (cancelled)"};
+    BrowseHook::base = [](LPBROWSEINFOA) -> LPITEMIDLIST { return g_run.browseList; };
+    BrowseHook::fail = [](int, LPBROWSEINFOA) -> LPITEMIDLIST { return nullptr; };
+
+    // The LZ functions: the engine's pointers, bound from the real system
+    // folder first, then replaced by counting ones.
+    if (!BindLzLibrary()) throw std::runtime_error("cannot bind lz32.dll");
+    LzOpen::InstallPointer(&g_LZOpenFileA, "LZOpenFileA");
+    LzOpen::counter.variants = {"negative (LZERROR_BADINHANDLE / LZERROR_BADOUTHANDLE)"};
+    LzOpen::inspect = [](CallRecord &r, LPSTR path, LPOFSTRUCT, WORD mode) {
+        r.path = Sweep::CheckedPath(LzOpen::counter, path);
+        r.mode = mode;
+        if (r.path.size() >= OFS_MAXPATHNAME) Sweep::Violation("LZOpenFileA path of 128 bytes or more: " + r.path);
+    };
+    LzOpen::fail = [](int, LPSTR, LPOFSTRUCT, WORD mode) -> INT {
+        return (mode & OF_CREATE) ? LZERROR_BADOUTHANDLE : LZERROR_BADINHANDLE;
+    };
+    LzOpen::after = [](CallRecord &r, INT h, LPSTR, LPOFSTRUCT, WORD) {
+        if (!r.faulted && h >= 0) g_run.lzOpen.insert(h);
+    };
+    LzCopy::InstallPointer(&g_LZCopy, "LZCopy");
+    LzCopy::counter.variants = {"LZERROR_WRITE, nothing copied", "the full length reported, nothing copied"};
+    LzCopy::fail = [](int v, INT, INT) -> LONG {
+        if (v == 0 || Sweep::entry < 0 || Sweep::entry >= PACKAGE_ENTRY_COUNT) return LZERROR_WRITE;
+        return g_expandedSize[PackageTable[Sweep::entry].fileName];
+    };
+    LzClose::InstallPointer(&g_LZClose, "LZClose");
+    LzClose::counter.whyNotFailable = "returns nothing: the caller cannot see a failure (open/close balance checked)";
+    LzClose::inspect = [](CallRecord &, INT h) {
+        if (!g_run.lzOpen.erase(h)) Sweep::Violation("LZClose of a handle that is not open");
+    };
+    g_countedLzOpen = g_LZOpenFileA;
+    g_countedLzCopy = g_LZCopy;
+    g_countedLzClose = g_LZClose;
+
+    g_hooks.push_back(std::make_unique<ImportHook>("user32.dll", "EndDialog",
+                                                   reinterpret_cast<void *>(&RecordEndDialog)));
+}
+
+// ---------------------------------------------------------------- the runs
+
+struct RunResult {
+    int result = 0;
+    std::vector<CallRecord> trace;
+    std::vector<Box> boxes;
+    std::vector<std::string> violations;
+    std::string folderTextAfter;
+    std::string textAfterBrowse, textBeforeBrowse;
+    bool inputState = false;
+    std::vector<std::string> linkEvents;
+};
+
+const Scenario kFresh = {"fresh", false, false, false, true};
+const Scenario kUpgrade = {"upgrade", true, true, true, false};
+
+std::string OldContent(const std::string &name) { return "older " + name + " of an earlier installation\r\n"; }
+
+void PrepareLayout(const ScratchFolder &scratch, const Scenario &s) {
+    Layout &l = g_layout;
+    l.root = scratch.path();
+    l.cwd = l.root + "\\cwd";
+    l.sys = l.root + "\\sys";
+    l.tmp = l.root + "\\tmp";
+    l.programs = l.root + "\\programs";
+    l.desktop = l.root + "\\desktop";
+    l.browse = l.root + "\\browse";
+    for (const std::string &d : {l.cwd, l.sys, l.tmp, l.programs, l.desktop, l.browse})
+        CreateDirectoryA(d.c_str(), nullptr);
+    if (s.relative) {
+        l.folderText = "inst\\Zorvik";
+        l.folderAbs = l.cwd + "\\inst\\Zorvik";
+    } else {
+        l.folderText = l.root + "\\a\\deep\\Zorvik";
+        l.folderAbs = l.folderText;
+    }
+}
+
+// Puts the scratch tree back into the scenario's starting state.
+void ResetTree(const Scenario &s) {
+    const Layout &l = g_layout;
+    RemoveTree(l.cwd);
+    RemoveTree(l.root + "\\a");
+    RemoveTree(l.sys);
+    RemoveTree(l.tmp);
+    RemoveTree(l.programs + "\\Zorvik");
+    DeleteFileA((l.desktop + "\\Zorvik.lnk").c_str());
+    for (const std::string &d : {l.cwd, l.sys, l.tmp}) CreateDirectoryA(d.c_str(), nullptr);
+    if (s.upgrade) {
+        CreateDirectoryA((l.cwd + "\\inst").c_str(), nullptr);
+        CreateDirectoryA(l.folderAbs.c_str(), nullptr);
+        for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
+            if (PackageTable[i].destination == DEST_INSTALL_FOLDER || i == 14)
+                WriteWholeFile(l.folderAbs + "\\" + PackageTable[i].fileName, OldContent(PackageTable[i].fileName));
+        WriteWholeFile(l.sys + "\\" + PackageTable[14].fileName, "system copy of " + std::string(PackageTable[14].fileName));
+    }
+}
+
+INT32 g_savedOverwrite[PACKAGE_ENTRY_COUNT];
+
+double g_ms[4];
+double Ms(std::chrono::steady_clock::time_point a) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - a).count();
+}
+
+RunResult RunOnce(const Scenario &s) {
+    auto t = std::chrono::steady_clock::now();
+    ResetTree(s);
+    g_ms[0] += Ms(t);
+    t = std::chrono::steady_clock::now();
+    for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = g_savedOverwrite[i];
+    g_run = RunState();
+    g_linkEvents.clear();
+    SetCurrentDirectoryA(g_layout.cwd.c_str());
+    g_scenario = &s;
+    g_hInstance = GetModuleHandleA(nullptr);
+
+    RunResult out;
+    // The dialog opens: centring, proposal, check boxes.
+    Sweep::phase = kPhaseInit;
+    Sweep::counting = true;
+    HWND dlg = CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), nullptr, InstallDlgProc, 0);
+    Sweep::counting = false;
+    if (!dlg) throw std::runtime_error("cannot create the dialog");
+    g_ms[1] += Ms(t);
+    t = std::chrono::steady_clock::now();
+
+    char text[2 * MAX_PATH] = {};
+    GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
+    out.textBeforeBrowse = text;
+
+    // Browse: the chooser answers the scratch folder "browse".
+    std::wstring wide(g_layout.browse.begin(), g_layout.browse.end());
+    SHParseDisplayName(wide.c_str(), nullptr, &g_run.browseList, 0, nullptr);
+    LPARAM browseButton = reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDC_BROWSE));
+    LPARAM startButton = reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK));
+    Sweep::phase = kPhaseBrowse;
+    Sweep::counting = true;
+    InstallDlgProc(dlg, WM_COMMAND, MAKEWPARAM(IDC_BROWSE, BN_CLICKED), browseButton);
+    Sweep::counting = false;
+    GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
+    out.textAfterBrowse = text;
+
+    g_ms[1] += Ms(t);
+    t = std::chrono::steady_clock::now();
+    // The user types the folder and presses the start button.
+    SetDlgItemTextA(dlg, IDC_FOLDER, g_layout.folderText.c_str());
+    Sweep::phase = kPhaseStart;
+    Sweep::entry = -1;
+    Sweep::counting = true;
+    InstallDlgProc(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), startButton);
+    Sweep::counting = false;
+    Sweep::phase = kPhaseNone;
+    g_ms[2] += Ms(t);
+    t = std::chrono::steady_clock::now();
+
+    GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
+    out.folderTextAfter = text;
+    out.inputState = IsWindowEnabled(GetDlgItem(dlg, IDOK)) && IsWindowEnabled(GetDlgItem(dlg, IDCANCEL)) &&
+                     !(GetWindowLongA(GetDlgItem(dlg, IDC_PROGRESS), GWL_STYLE) & WS_VISIBLE);
+    for (int id : kInputControls)
+        if (!(GetWindowLongA(GetDlgItem(dlg, id), GWL_STYLE) & WS_VISIBLE)) out.inputState = false;
+    DestroyWindow(dlg);
+    SetCurrentDirectoryA("C:\\");
+    g_ms[3] += Ms(t);
+
+    out.result = g_run.ended.size() == 1 && LOWORD(g_run.ended[0]) == IDOK ? 1 : 0;
+    if (g_run.ended.size() > 1) Sweep::Violation("EndDialog called more than once");
+    out.trace = Sweep::trace;
+    out.boxes = g_run.boxes;
+    out.violations = Sweep::violations;
+    out.linkEvents = g_linkEvents;
+    if (!g_run.lzOpen.empty()) out.violations.push_back("LZ handles left open: " + std::to_string(g_run.lzOpen.size()));
+    if (!g_run.keysOpen.empty()) out.violations.push_back("registry keys left open");
+    return out;
+}
+
+// ---------------------------------------------------------------- the oracle
+
+struct Expected {
+    int result = 1;
+    std::vector<std::string> texts;
+    int defaultTitleBox = -1;      // the box titled "Message" (its caption read failed)
+    std::string keptTemp;          // a ZIN file that may stay (its deletion failed, or the message names it)
+    bool groupFolderFails = false;
+};
+
+std::string Trimmed(const std::string &folder) {
+    return !folder.empty() && folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
+}
+
+bool IsQuestion(const std::string &text) {
+    return text.find("よろしいですか？") != std::string::npos || text.find("作成しますか？") != std::string::npos;
+}
+
+std::string LastBefore(const std::vector<CallRecord> &trace, size_t index, const Counter &fn,
+                       bool output, long modeMask = 0) {
+    for (size_t i = std::min(index, trace.size()); i-- > 0;)
+        if (trace[i].function == &fn && (!modeMask || (trace[i].mode & modeMask)))
+            return output ? trace[i].output : trace[i].path;
+    return "";
+}
+
+Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const RunResult &run) {
+    const CallRecord &call = clean.trace[cleanIndex];
+    const std::string fn = call.function->name;
+    const std::string folder = Trimmed(g_layout.folderText);
+    Expected e;
+    std::vector<std::string> before, after;
+    for (const Box &b : clean.boxes) (b.traceIndex < cleanIndex ? before : after).push_back(b.text);
+    bool hadFolderQuestion = false;
+    for (const Box &b : clean.boxes)
+        if (b.text == Format(MSG_FOLDER_MISSING_ASK, folder)) hadFolderQuestion = true;
+
+    // The faulted call of this run (identical to the clean run up to it).
+    size_t at = 0;
+    while (at < run.trace.size() && !run.trace[at].faulted) ++at;
+    const CallRecord *faulted = at < run.trace.size() ? &run.trace[at] : nullptr;
+    const std::string path = faulted ? faulted->path : call.path;
+    const std::string lastTemp = LastBefore(run.trace, at, TempFileName::counter, true);
+
+    auto stop = [&](const std::string &message) {
+        e.result = 0;
+        e.texts = before;
+        if (!message.empty()) e.texts.push_back(message);
+    };
+    auto goOn = [&](const std::string &message) {
+        e.result = 1;
+        e.texts = before;
+        if (!message.empty()) e.texts.push_back(message);
+        e.texts.insert(e.texts.end(), after.begin(), after.end());
+    };
+    int entry = call.entry;
+    auto entryName = [&]() -> std::string {
+        return entry >= 0 && entry < PACKAGE_ENTRY_COUNT ? PackageTable[entry].fileName : "?";
+    };
+    auto firstInPhase = [&](const Counter &f) {
+        for (size_t i = 0; i < cleanIndex; ++i)
+            if (clean.trace[i].function == &f && clean.trace[i].phase == call.phase) return false;
+        return true;
+    };
+
+    if (fn == "GetCurrentDirectoryA") {
+        // No current directory, no drive: the root is ":\", which no drive answers.
+        stop(Format(MSG_DRIVE_INVALID, ":\\"));
+    } else if (fn == "GetDiskFreeSpaceA") {
+        stop(Format(MSG_DRIVE_INVALID, path));
+    } else if (fn == "GetFullPathNameA") {
+        stop(Format(MSG_FOLDER_DENIED, folder));
+    } else if (fn == "CreateDirectoryA") {
+        if (call.phase == kPhaseStart && call.entry < 0 && call.number == 1) {
+            if (variant == 0)
+                stop(Format(MSG_FOLDER_DENIED, folder));
+            else if (hadFolderQuestion)
+                goOn("");
+            else
+                goOn(Format(MSG_FOLDER_MISSING_ASK, folder));   // asked, answered yes, the tree exists
+        } else if (call.entry < 0) {
+            stop(Format(MSG_FOLDER_NOT_CREATED, path));
+        } else {
+            goOn(Format(MSG_FOLDER_NOT_CREATED, path));   // the program group; the run goes on
+            e.groupFolderFails = true;
+        }
+    } else if (fn == "WinExec") {
+        stop(Format(MSG_CANNOT_START, folder + "\\" + PackageTable[0].fileName));
+    } else if (fn == "MessageBoxA") {
+        stop("");
+        for (const Box &b : clean.boxes)
+            if (b.traceIndex == cleanIndex) e.texts.push_back(b.text);
+    } else if (fn == "GetWindowTextA") {
+        if (call.phase == kPhaseStart && firstInPhase(ReadText::counter)) {
+            stop(Format(MSG_FOLDER_DENIED, ""));   // the folder text could not be read: empty
+        } else {
+            goOn("");
+            e.defaultTitleBox = static_cast<int>(before.size());
+        }
+    } else if (fn == "GetDlgItem") {
+        if (call.phase == kPhaseStart && firstInPhase(GetDlgItemHook::counter))
+            stop(Format(MSG_FOLDER_DENIED, ""));
+        else
+            goOn("");
+    } else if (fn == "FindResourceA") {
+        char text[MESSAGE_SIZE];
+        std::snprintf(text, sizeof text, MSG_NO_RESOURCE, entry, PackageTable[entry].resourceId);
+        stop(text);
+    } else if (fn == "SizeofResource" || fn == "LoadResource") {
+        stop(MSG_NO_LOAD);
+    } else if (fn == "LockResource") {
+        stop(MSG_NO_LOCK);
+    } else if (fn == "GetTempPathA") {
+        stop(Format(MSG_TEMP_NOT_CREATED, ""));
+    } else if (fn == "GetTempFileNameA") {
+        stop(Format(MSG_TEMP_NOT_CREATED, path));
+    } else if (fn == "CreateFileA") {
+        stop(Format(MSG_TEMP_NOT_CREATED, path));
+    } else if (fn == "WriteFile") {
+        stop(Format(MSG_TEMP_NOT_CREATED, lastTemp));
+        e.keptTemp = lastTemp;   // named by the message
+    } else if (fn == "LZOpenFileA") {
+        if (call.mode & OF_CREATE)
+            stop(Format(MSG_NOT_WRITTEN, path));
+        else
+            stop(Format(MSG_TEMP_NOT_READ, lastTemp));
+    } else if (fn == "LZCopy") {
+        stop(Format(MSG_NOT_INSTALLED, LastBefore(run.trace, at, LzOpen::counter, false, OF_CREATE)));
+    } else if (fn == "DeleteFileA") {
+        goOn("");
+        e.keptTemp = path;
+    } else if (fn == "GetSystemDirectoryA") {
+        stop(Format(MSG_NOT_WRITTEN, entryName()));
+    } else if (fn == "GetFileAttributesExA") {
+        int role = 0;
+        for (size_t i = 0; i < cleanIndex; ++i)
+            if (clean.trace[i].function == call.function && clean.trace[i].entry == entry) ++role;
+        if (role == 1)
+            stop(Format(MSG_NOT_INSTALLED, path));   // the written size cannot be confirmed
+        else
+            goOn("");
+    } else {
+        goOn("");   // silent: dialog cosmetics, shortcuts, registry, browsing
+    }
+    return e;
+}
+
+// A run that hangs is named before the process is ended, rather than left
+// to the test driver's time limit.
+class Watchdog {
+public:
+    static void Beat(const std::string &run) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        current_ = run;
+        last_ = GetTickCount();
+        armed_ = true;
+        static std::thread thread(&Watchdog::Watch);
+        static bool detached = (thread.detach(), true);
+        (void)detached;
+    }
+
+    static void Idle() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        armed_ = false;
+    }
+
+private:
+    static void Watch() {
+        for (;;) {
+            Sleep(1000);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (armed_ && GetTickCount() - last_ > 20000) {
+                std::fprintf(stderr, "[sweep] HANG: %s has not returned in 20 s\n", current_.c_str());
+                std::fflush(stderr);
+                TerminateProcess(GetCurrentProcess(), 3);
+            }
+        }
+    }
+    static inline std::mutex mutex_;
+    static inline std::string current_;
+    static inline DWORD last_ = 0;
+    static inline bool armed_ = false;
+};
+
+// ---------------------------------------------------------------- the checks
+
+struct Tally {
+    long runs = 0, checks = 0, failures = 0;
+    std::set<std::string> siteSet;
+    std::set<std::string> functionsFailed;
+    std::set<std::string> functionsCounted;
+};
+Tally g_tally;
+
+class Checker {
+public:
+    explicit Checker(std::string what) : what_(std::move(what)) {}
+    void operator()(bool ok, const std::string &message) {
+        ++g_tally.checks;
+        if (ok) return;
+        ++g_tally.failures;
+        if (++reported_ <= 6) ADD_FAILURE() << what_ << ": " << message;
+    }
+    int failures() const { return reported_; }
+
+private:
+    std::string what_;
+    int reported_ = 0;
+};
+
+std::vector<std::string> ListTree(const std::string &root) {
+    std::vector<std::string> out;
+    std::vector<std::string> stack{""};
+    while (!stack.empty()) {
+        std::string rel = stack.back();
+        stack.pop_back();
+        for (const std::string &n : ListFolder(rel.empty() ? root : root + "\\" + rel)) {
+            std::string child = rel.empty() ? n : rel + "\\" + n;
+            out.push_back(Lower(child));
+            if (FolderExists(root + "\\" + child)) stack.push_back(child);
+        }
+    }
+    return out;
+}
+
+std::string FullPath(const std::string &path) {
+    char full[4 * MAX_PATH] = {};
+    DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    return n && n < sizeof full ? Lower(full) : Lower(path);
+}
+
+bool IsAncestorOrSelf(const std::string &candidate, const std::string &of) {
+    std::string c = Lower(Trimmed(candidate)), o = Lower(of);
+    if (c.empty()) return false;
+    return o == c || (o.size() > c.size() && o.compare(0, c.size(), c) == 0 && (o[c.size()] == '\\' || c.back() == '\\'));
+}
+
+void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std::vector<std::string> &treeBefore);
+
+// Relative paths of the run are resolved against the run's current directory.
+void CheckRun(Checker &check, const RunResult &r, const Expected &e, const std::vector<std::string> &treeBefore) {
+    SetCurrentDirectoryA(g_layout.cwd.c_str());
+    CheckRunIn(check, r, e, treeBefore);
+    SetCurrentDirectoryA("C:\\");
+}
+
+void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std::vector<std::string> &treeBefore) {
+    const Layout &l = g_layout;
+    const Scenario &s = *g_scenario;
+    const std::string folder = Trimmed(l.folderText);
+    const std::string launch = folder + "\\" + PackageTable[0].fileName;
+
+    // Result and start.
+    check(r.result == e.result, "result " + std::to_string(r.result) + ", expected " + std::to_string(e.result));
+    int started = 0;
+    for (const CallRecord &c : r.trace)
+        if (c.function == &WinExecHook::counter && !c.faulted) ++started;
+    check(r.result == 0 || started == 1, "a successful run starts the program exactly once");
+    if (r.result == 1) {
+        check(g_run.commandLines.size() == 1 && g_run.commandLines[0] == "\"" + launch + "\" " &&
+                  g_run.shows[0] == SW_SHOW,
+              "command line");
+    }
+
+    // Messages: texts, owner, title, type.
+    std::vector<std::string> texts;
+    for (const Box &b : r.boxes) texts.push_back(b.text);
+    std::string shown, wanted;
+    for (const std::string &t : texts) shown += "[" + t + "]";
+    for (const std::string &t : e.texts) wanted += "[" + t + "]";
+    check(texts == e.texts, "messages " + shown + ", expected " + wanted);
+    for (size_t i = 0; i < r.boxes.size(); ++i) {
+        const Box &b = r.boxes[i];
+        check(b.owner != nullptr, "box without owner");
+        std::string title = static_cast<int>(i) == e.defaultTitleBox ? MSG_DEFAULT_TITLE : kCaption;
+        check(b.title == title, "box title " + b.title);
+        UINT type = IsQuestion(b.text) ? (MB_YESNO | MB_ICONQUESTION) : MB_OK;
+        check(b.type == type, "box type of " + b.text);
+    }
+
+    // The dialog after a stop: input state, the folder text as typed.
+    if (r.result == 0) {
+        check(r.inputState, "the dialog is not in its input state");
+        check(r.folderTextAfter == l.folderText, "folder text changed to " + r.folderTextAfter);
+    }
+    check(r.textAfterBrowse == l.browse || r.textAfterBrowse == r.textBeforeBrowse,
+          "browsing left the folder text " + r.textAfterBrowse);
+    check(r.textBeforeBrowse.size() < MAX_PATH, "proposal longer than a path");
+
+    // Files: each complete and new, untouched and old, or absent.
+    std::set<std::string> names;
+    for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) {
+        const std::string name = PackageTable[i].fileName;
+        names.insert(Lower(name));
+        const std::string inFolder = l.folderAbs + "\\" + name;
+        const std::string inSystem = l.sys + "\\" + name;
+        bool seededFolder = s.upgrade && (PackageTable[i].destination == DEST_INSTALL_FOLDER || i == 14);
+        bool seededSystem = s.upgrade && i == 14;
+        std::string folderBytes = FileExists(inFolder) ? ReadWholeFile(inFolder) : kAbsent;
+        std::string systemBytes = FileExists(inSystem) ? ReadWholeFile(inSystem) : kAbsent;
+        bool folderNew = folderBytes == g_original[name];
+        bool folderOld = seededFolder && folderBytes == OldContent(name);
+        check(folderNew || folderOld || folderBytes == kAbsent, inFolder + " is damaged (" +
+                                                                         std::to_string(folderBytes.size()) + " bytes)");
+        if (seededSystem)
+            check(systemBytes == "system copy of " + name, "the system folder's " + name + " was touched");
+        else
+            check(systemBytes == g_original[name] || systemBytes == kAbsent, inSystem + " is damaged");
+        if (r.result == 1) {
+            if (PackageTable[i].destination == DEST_INSTALL_FOLDER)
+                check(folderNew, inFolder + " is not the new file after a successful run");
+            else
+                check(folderNew || systemBytes == g_original[name] || seededSystem,
+                      name + " is nowhere after a successful run");
+        }
+    }
+    for (const std::string &n : ListFolder(l.folderAbs))
+        check(names.count(Lower(n)) == 1, "unexpected file in the installation folder: " + n);
+    for (const std::string &n : ListFolder(l.sys))
+        check(names.count(Lower(n)) == 1, "unexpected file in the system folder: " + n);
+
+    // Temporary files.
+    std::vector<std::string> temps = ListFolder(l.tmp, "ZIN*.tmp");
+    std::string keptName = e.keptTemp.substr(e.keptTemp.rfind('\\') + 1);
+    for (const std::string &t : temps) check(!e.keptTemp.empty() && Lower(t) == Lower(keptName), "temporary file left: " + t);
+
+    // Nothing new in the scratch tree outside the allowed places.
+    std::set<std::string> old(treeBefore.begin(), treeBefore.end());
+    const std::string rootLower = Lower(l.root) + "\\";
+    auto rel = [&](const std::string &p) { return Lower(p).substr(rootLower.size()); };
+    const std::string folderRel = rel(l.folderAbs), group = rel(l.programs + "\\Zorvik");
+    for (const std::string &p : ListTree(l.root)) {
+        if (old.count(p)) continue;
+        bool allowed = IsAncestorOrSelf(l.root + "\\" + p, l.folderAbs) ||
+                       (p.rfind(folderRel + "\\", 0) == 0 && names.count(p.substr(folderRel.size() + 1))) ||
+                       (p.rfind(rel(l.sys) + "\\", 0) == 0 && names.count(p.substr(rel(l.sys).size() + 1))) ||
+                       p == group || p == group + "\\zorvik.lnk" || p == rel(l.desktop) + "\\zorvik.lnk" ||
+                       (p.rfind(rel(l.tmp) + "\\zin", 0) == 0);
+        check(allowed, "created outside the allowed places: " + p);
+    }
+
+    // Every path the run handed to a creating call.
+    const std::string groupAbs = l.programs + "\\Zorvik";
+    for (const CallRecord &c : r.trace) {
+        if (c.faulted && c.function != &MakeFolder::counter) continue;
+        const std::string full = FullPath(c.path);
+        if (c.function == &MakeFolder::counter) {
+            check(IsAncestorOrSelf(full, l.folderAbs) || IsAncestorOrSelf(full, groupAbs),
+                  "folder creation outside the allowed places: " + c.path);
+        } else if (c.function == &CreateFileHook::counter) {
+            check(full.rfind(Lower(l.tmp) + "\\zin", 0) == 0, "file created outside the temporary folder: " + c.path);
+        } else if (c.function == &TempFileName::counter) {
+            check(Lower(Trimmed(full)) == Lower(l.tmp), "temporary file asked for outside the temporary folder: '" + c.path + "'");
+        } else if (c.function == &LzOpen::counter && (c.mode & OF_CREATE)) {
+            std::string name = full.substr(full.rfind('\\') + 1);
+            std::string dir = full.substr(0, full.rfind('\\'));
+            check(names.count(name) && (dir == Lower(l.folderAbs) || dir == Lower(l.sys)),
+                  "file written outside the allowed places: " + c.path);
+        }
+    }
+    for (const std::string &ev : r.linkEvents) {
+        if (ev.rfind("save ", 0) != 0) {
+            check(ev.rfind("unexpected", 0) != 0, "link call " + ev);
+            continue;
+        }
+        std::string full = FullPath(ev.substr(5));
+        check(full == Lower(groupAbs + "\\Zorvik.lnk") || full == Lower(l.desktop + "\\Zorvik.lnk"),
+              "link saved outside the allowed places: " + ev.substr(5));
+    }
+
+    for (const std::string &v : r.violations) check(false, v);
+}
+
+void Configure(Counter &c, int failAt, int variant) {
+    c.failAt = failAt;
+    c.variant = variant;
+}
+
+class FaultSweep : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        InstallHooks();
+        for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) {
+            g_savedOverwrite[i] = PackageTable[i].overwrite;
+            std::string name = PackageTable[i].fileName;
+            g_original[name] = ReadWholeFile(PackageFile(name));
+            g_expandedSize[name] = static_cast<LONG>(g_original[name].size());
+        }
+    }
+    void TearDown() override {
+        for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = g_savedOverwrite[i];
+        Sweep::ResetCalls();
+        SetCurrentDirectoryA("C:\\");
+    }
+
+    void SweepScenario(const Scenario &s) {
+        std::fill(std::begin(g_ms), std::end(g_ms), 0.0);
+        ScratchFolder scratch(std::string("sweep-") + s.name);
+        PrepareLayout(scratch, s);
+        g_scenario = &s;
+
+        // The clean run: counts every call and must itself pass.
+        Sweep::ResetCalls();
+        ResetTree(s);
+        std::vector<std::string> tree = ListTree(g_layout.root);
+        RunResult clean = RunOnce(s);
+        Checker cleanCheck(std::string(s.name) + " clean run");
+        Expected none;
+        for (const Box &b : clean.boxes) none.texts.push_back(b.text);
+        CheckRun(cleanCheck, clean, none, tree);
+        cleanCheck(clean.result == 1, "the clean run did not succeed");
+        cleanCheck(!clean.boxes.empty(), "the clean run asks its question");
+        ++g_tally.runs;
+        ASSERT_EQ(cleanCheck.failures(), 0) << "the clean run must pass before faults mean anything";
+        if (std::getenv("ZORVIK_SWEEP_PROFILE")) {
+            std::map<std::string, double> cost;
+            for (size_t i = 0; i + 1 < clean.trace.size(); ++i)
+                if (clean.trace[i + 1].at > 0 && clean.trace[i].at > 0)
+                    cost[clean.trace[i].function->name] += clean.trace[i + 1].at - clean.trace[i].at;
+            for (const auto &kv : cost) std::printf("[profile] %-28s %8.2f ms\n", kv.first.c_str(), kv.second);
+        }
+        std::map<Counter *, int> counts;
+        for (Counter *c : Sweep::counters) {
+            counts[c] = c->calls;
+            if (c->calls) g_tally.functionsCounted.insert(c->name);
+        }
+        // Links in the clean run: both written, pointing at the program.
+        if (!s.relative) {
+            std::string expectedTarget = "path " + Trimmed(g_layout.folderText) + "\\" + PackageTable[0].fileName;
+            int saves = 0, paths = 0;
+            for (const std::string &ev : clean.linkEvents) {
+                saves += ev.rfind("save ", 0) == 0;
+                paths += ev == expectedTarget;
+            }
+            EXPECT_EQ(saves, 2);
+            EXPECT_EQ(paths, 2);
+            EXPECT_TRUE(FileExists(g_layout.programs + "\\Zorvik\\Zorvik.lnk"));
+            EXPECT_TRUE(FileExists(g_layout.desktop + "\\Zorvik.lnk"));
+        }
+
+        int runs = 0;
+        const bool verbose = std::getenv("ZORVIK_SWEEP_VERBOSE") != nullptr;
+        for (Counter *c : Sweep::counters) {
+            for (int n = 1; n <= counts[c]; ++n) {
+                for (int v = 0; v < static_cast<int>(c->variants.size()); ++v) {
+                    size_t cleanIndex = 0;
+                    while (cleanIndex < clean.trace.size() &&
+                           !(clean.trace[cleanIndex].function == c && clean.trace[cleanIndex].number == n))
+                        ++cleanIndex;
+                    if (cleanIndex == clean.trace.size()) continue;
+                    const int entry = clean.trace[cleanIndex].entry;
+                    if (!s.everyEntry && entry >= 1 && entry <= 13) continue;
+
+                    if (verbose) std::printf("[sweep] %s %s %d %d\n", s.name, c->name.c_str(), n, v), std::fflush(stdout);
+                    Watchdog::Beat(std::string(s.name) + ": " + c->name + " call " + std::to_string(n) +
+                                   " fails (" + c->variants[v] + ")");
+                    Sweep::ResetCalls();
+                    Configure(*c, n, v);
+                    auto t0 = std::chrono::steady_clock::now();
+                    RunResult run = RunOnce(s);
+                    auto t1 = std::chrono::steady_clock::now();
+                    Expected e = Oracle(clean, cleanIndex, v, run);
+                    std::string what = std::string(s.name) + ": " + c->name + " call " + std::to_string(n) +
+                                       " fails (" + c->variants[v] + ")";
+                    Checker check(what);
+                    bool fired = false;
+                    for (const CallRecord &rec : run.trace) fired = fired || rec.faulted;
+                    check(fired, "the fault was not reached");
+                    CheckRun(check, run, e, tree);
+                    auto t2 = std::chrono::steady_clock::now();
+                    if (verbose)
+                        std::printf("[sweep]   run %lld ms, checks %lld ms\n",
+                                    (long long)std::chrono::duration_cast<std::chrono::milliseconds>(t1 - t0).count(),
+                                    (long long)std::chrono::duration_cast<std::chrono::milliseconds>(t2 - t1).count());
+                    ++runs;
+                    ++g_tally.runs;
+                    g_tally.siteSet.insert(std::string(s.name) + "/" + c->name + "/" + std::to_string(n));
+                    g_tally.functionsFailed.insert(c->name);
+                }
+            }
+        }
+        Watchdog::Idle();
+        std::printf("[sweep] %s: %d faulted runs (reset %.0f, dialog %.0f, run %.0f, after %.0f ms)\n", s.name, runs, g_ms[0], g_ms[1], g_ms[2], g_ms[3]);
+    }
+};
+
+TEST_F(FaultSweep, FreshInstallationWithMissingParents) { SweepScenario(kFresh); }
+
+TEST_F(FaultSweep, RelativeFolderOverAnEarlierInstallationOnALowDisk) { SweepScenario(kUpgrade); }
+
+// The LZ functions cannot be bound: the first entry stops with the temporary
+// file's read message, and no temporary file stays.
+TEST_F(FaultSweep, LzLibraryThatCannotBeBound) {
+    ScratchFolder scratch("sweep-bind");
+    PrepareLayout(scratch, kFresh);
+    for (int failSystemDirectory = 0; failSystemDirectory <= 1; ++failSystemDirectory) {
+        Sweep::ResetCalls();
+        g_LZOpenFileA = nullptr;
+        g_LZCopy = nullptr;
+        g_LZClose = nullptr;
+        // The redirected system folder holds no lz32.dll; or the folder is not known at all.
+        if (failSystemDirectory) Configure(SystemDirectory::counter, 1, 0);
+        ResetTree(kFresh);
+        std::vector<std::string> tree = ListTree(g_layout.root);
+        RunResult run = RunOnce(kFresh);
+        g_LZOpenFileA = g_countedLzOpen;
+        g_LZCopy = g_countedLzCopy;
+        g_LZClose = g_countedLzClose;
+        Expected e;
+        e.result = 0;
+        e.texts = {Format(MSG_FOLDER_MISSING_ASK, g_layout.folderText),
+                   Format(MSG_TEMP_NOT_READ, LastBefore(run.trace, run.trace.size(), TempFileName::counter, true))};
+        Checker check(failSystemDirectory ? "GetSystemDirectoryA fails while binding LZ32"
+                                          : "no lz32.dll in the system folder");
+        CheckRun(check, run, e, tree);
+        ++g_tally.runs;
+    }
+}
+
+class Summary : public testing::Environment {
+public:
+    void TearDown() override {
+        std::set<std::string> notFailable;
+        for (Counter *c : Sweep::counters)
+            if (c->variants.empty()) notFailable.insert(c->name + " (" + c->whyNotFailable + ")");
+        std::printf("[sweep] failed in turn: ");
+        for (const std::string &n : g_tally.functionsFailed) std::printf("%s ", n.c_str());
+        std::printf("\n[sweep] counted but not failed: ");
+        for (const std::string &n : notFailable) std::printf("%s; ", n.c_str());
+        std::printf("\n[sweep] summary: functions covered %zu (failed %zu), call sites failed %zu, runs %ld, "
+                    "faults injected %ld, invariant checks %ld, failures found %ld\n",
+                    g_tally.functionsCounted.size(), g_tally.functionsFailed.size(), g_tally.siteSet.size(),
+                    g_tally.runs, Sweep::faultsInjected, g_tally.checks, g_tally.failures);
+    }
+};
+const auto *g_summary = testing::AddGlobalTestEnvironment(new Summary);
+
+}  // namespace

@@ -1,0 +1,558 @@
+// Hostile folder texts: at least 10,000 strings from a seeded generator, each
+// through OnStart with the file system replaced by recorders that answer
+// without touching the disk, so that every path the run composes is seen.
+// Every composed path must be the whole intended path (never a truncation),
+// terminated within MAX_PATH, and inside the folder, its parents, the system
+// folder, the program group or the desktop; the folder buffer must not be
+// written outside its 260 bytes.
+//
+// ZORVIK_SWEEP_SEED=<n> replays a seed; ZORVIK_SWEEP_TEXTS=<n> sets the count.
+#include <windows.h>
+#include <shlobj.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+
+#include "engine.h"
+#include "messages.h"
+#include "resource.h"
+#include "sweep_support.h"
+
+namespace {
+
+const char kTempDir[] = "C:\\ztmp\\";
+const char kTempName[] = "C:\\ztmp\\ZIN1A2B.tmp";
+const char kSystemDir[] = "C:\\WINNT\\system32";
+const char kPrograms[] = "C:\\Users\\u\\Start Menu\\Programs";
+const char kDesktop[] = "C:\\Users\\u\\Desktop";
+HANDLE const kTempHandle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7A11));
+
+// ------------------------------------------------------------ what one run did
+
+struct TextRun {
+    std::string cwd;                      // what GetCurrentDirectoryA answers
+    bool folderExists = false;            // the first CreateDirectoryA finds it
+    std::vector<std::string> roots, folders, creates, opens, deletes, boxes, commands;
+    std::map<INT, std::string> lzPaths;
+    std::map<std::string, LONG> written;
+    int lzOpen = 0;
+    int nextLz = 1;
+    std::map<const void *, int> lists;
+};
+TextRun g_run;
+
+int EntryOf(LPCSTR name) {
+    for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
+        if (reinterpret_cast<UINT_PTR>(name) == static_cast<UINT_PTR>(PackageTable[i].resourceId)) return i;
+    return -1;
+}
+
+using CurrentDirectory = COUNTED(GetCurrentDirectoryA);
+using DiskFreeSpace = COUNTED(GetDiskFreeSpaceA);
+using MakeFolder = COUNTED(CreateDirectoryA);
+using FullPathName = COUNTED(GetFullPathNameA);
+using MessageBoxHook = COUNTED(MessageBoxA);
+using FindResourceHook = COUNTED(FindResourceA);
+using TempPath = COUNTED(GetTempPathA);
+using TempFileName = COUNTED(GetTempFileNameA);
+using CreateFileHook = COUNTED(CreateFileA);
+using WriteFileHook = COUNTED(WriteFile);
+using CloseHandleHook = COUNTED(CloseHandle);
+using DeleteFileHook = COUNTED(DeleteFileA);
+using SystemDirectory = COUNTED(GetSystemDirectoryA);
+using OpenFileHook = COUNTED(OpenFile);
+using FileAttributes = COUNTED(GetFileAttributesExA);
+using SpecialFolder = COUNTED(SHGetSpecialFolderLocation);
+using PathFromList = COUNTED(SHGetPathFromIDListA);
+using CreateInstance = COUNTED(CoCreateInstance);
+using WinExecHook = COUNTED(WinExec);
+struct LzOpenTag;
+struct LzCopyTag;
+struct LzCloseTag;
+using LzOpen = Counted<LzOpenTag, LZOpenFileAProc>;
+using LzCopy = Counted<LzCopyTag, LZCopyProc>;
+using LzClose = Counted<LzCloseTag, LZCloseProc>;
+
+std::vector<std::unique_ptr<ImportHook>> g_hooks;
+std::map<std::string, LONG> g_expanded;
+
+void CopyOut(const std::string &text, LPSTR buffer, DWORD size) {
+    if (text.size() + 1 <= size) lstrcpyA(buffer, text.c_str());
+}
+
+void InstallHooks() {
+    auto add = [](std::unique_ptr<ImportHook> h) { g_hooks.push_back(std::move(h)); };
+    add(CurrentDirectory::Install("kernel32.dll", "GetCurrentDirectoryA"));
+    CurrentDirectory::base = [](DWORD n, LPSTR b) -> DWORD {
+        if (n > MAX_PATH) Sweep::Violation("GetCurrentDirectoryA given more than MAX_PATH");
+        if (g_run.cwd.size() + 1 > n) return static_cast<DWORD>(g_run.cwd.size() + 1);
+        CopyOut(g_run.cwd, b, n);
+        return static_cast<DWORD>(g_run.cwd.size());
+    };
+    add(FullPathName::Install("kernel32.dll", "GetFullPathNameA"));
+    FullPathName::inspect = [](CallRecord &r, LPCSTR p, DWORD, LPSTR, LPSTR *) {
+        r.path = Sweep::CheckedPath(FullPathName::counter, p);
+    };
+    // Only a plain drive root is a drive; every other root is refused.
+    add(DiskFreeSpace::Install("kernel32.dll", "GetDiskFreeSpaceA"));
+    DiskFreeSpace::base = [](LPCSTR root, LPDWORD spc, LPDWORD bps, LPDWORD fc, LPDWORD tc) -> BOOL {
+        std::string r = Sweep::CheckedPath(DiskFreeSpace::counter, root);
+        g_run.roots.push_back(r);
+        bool drive = r.size() == 3 && isalpha(static_cast<unsigned char>(r[0])) && r[1] == ':' && r[2] == '\\';
+        if (!drive) {
+            SetLastError(ERROR_INVALID_NAME);
+            return FALSE;
+        }
+        *spc = 8, *bps = 512, *fc = 1u << 20, *tc = 1u << 21;
+        return TRUE;
+    };
+    // Folders: the installation folder itself is missing with its parent (or
+    // exists), every other folder is made; nothing touches the disk. An empty
+    // name is refused as the platform refuses it.
+    add(MakeFolder::Install("kernel32.dll", "CreateDirectoryA"));
+    MakeFolder::base = [](LPCSTR path, LPSECURITY_ATTRIBUTES) -> BOOL {
+        std::string p = Sweep::CheckedPath(MakeFolder::counter, path);
+        bool first = g_run.folders.empty();
+        g_run.folders.push_back(p);
+        if (p.empty()) {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return FALSE;
+        }
+        if (first) {
+            SetLastError(g_run.folderExists ? ERROR_ALREADY_EXISTS : ERROR_PATH_NOT_FOUND);
+            return FALSE;
+        }
+        return TRUE;
+    };
+    add(MessageBoxHook::Install("user32.dll", "MessageBoxA"));
+    MessageBoxHook::base = [](HWND, LPCSTR text, LPCSTR, UINT type) -> int {
+        g_run.boxes.push_back(Sweep::CheckedPath(MessageBoxHook::counter, text, MESSAGE_SIZE));
+        return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
+    };
+    add(FindResourceHook::Install("kernel32.dll", "FindResourceA"));
+    FindResourceHook::inspect = [](CallRecord &, HMODULE, LPCSTR name, LPCSTR) { Sweep::entry = EntryOf(name); };
+    add(TempPath::Install("kernel32.dll", "GetTempPathA"));
+    TempPath::base = [](DWORD n, LPSTR b) -> DWORD {
+        CopyOut(kTempDir, b, n);
+        return static_cast<DWORD>(std::strlen(kTempDir));
+    };
+    add(TempFileName::Install("kernel32.dll", "GetTempFileNameA"));
+    TempFileName::base = [](LPCSTR dir, LPCSTR, UINT, LPSTR name) -> UINT {
+        if (Sweep::CheckedPath(TempFileName::counter, dir) != kTempDir) Sweep::Violation("temporary folder");
+        lstrcpyA(name, kTempName);
+        return 0x1A2B;
+    };
+    add(CreateFileHook::Install("kernel32.dll", "CreateFileA"));
+    CreateFileHook::base = [](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
+        std::string p = Sweep::CheckedPath(CreateFileHook::counter, path);
+        g_run.creates.push_back(p);
+        if (p != kTempName) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        return kTempHandle;
+    };
+    add(WriteFileHook::Install("kernel32.dll", "WriteFile"));
+    WriteFileHook::base = [](HANDLE h, LPCVOID d, DWORD n, LPDWORD w, LPOVERLAPPED o) -> BOOL {
+        if (h != kTempHandle) return WriteFileHook::real(h, d, n, w, o);
+        *w = n;
+        return TRUE;
+    };
+    add(CloseHandleHook::Install("kernel32.dll", "CloseHandle"));
+    CloseHandleHook::base = [](HANDLE h) -> BOOL { return h == kTempHandle ? TRUE : CloseHandleHook::real(h); };
+    add(DeleteFileHook::Install("kernel32.dll", "DeleteFileA"));
+    DeleteFileHook::base = [](LPCSTR p) -> BOOL {
+        g_run.deletes.push_back(Sweep::CheckedPath(DeleteFileHook::counter, p));
+        return TRUE;
+    };
+    add(SystemDirectory::Install("kernel32.dll", "GetSystemDirectoryA"));
+    SystemDirectory::base = [](LPSTR b, UINT n) -> UINT {
+        CopyOut(kSystemDir, b, n);
+        return static_cast<UINT>(std::strlen(kSystemDir));
+    };
+    // No file exists anywhere: runtime libraries go to the system folder.
+    add(OpenFileHook::Install("kernel32.dll", "OpenFile"));
+    OpenFileHook::base = [](LPCSTR p, LPOFSTRUCT, UINT) -> HFILE {
+        std::string path = Sweep::CheckedPath(OpenFileHook::counter, p);
+        g_run.opens.push_back(path);
+        if (path.size() >= OFS_MAXPATHNAME) Sweep::Violation("OpenFile path of 128 bytes or more");
+        return HFILE_ERROR;
+    };
+    add(FileAttributes::Install("kernel32.dll", "GetFileAttributesExA"));
+    FileAttributes::base = [](LPCSTR p, GET_FILEEX_INFO_LEVELS, LPVOID data) -> BOOL {
+        auto it = g_run.written.find(Sweep::CheckedPath(FileAttributes::counter, p));
+        if (it == g_run.written.end()) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return FALSE;
+        }
+        auto *d = static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(data);
+        std::memset(d, 0, sizeof *d);
+        d->nFileSizeLow = static_cast<DWORD>(it->second);
+        return TRUE;
+    };
+    add(SpecialFolder::Install("shell32.dll", "SHGetSpecialFolderLocation"));
+    SpecialFolder::after = [](CallRecord &, HRESULT hr, HWND, int csidl, LPITEMIDLIST *out) {
+        if (hr == S_OK && *out) g_run.lists[*out] = csidl;
+    };
+    add(PathFromList::Install("shell32.dll", "SHGetPathFromIDListA"));
+    PathFromList::base = [](LPCITEMIDLIST list, LPSTR b) -> BOOL {
+        auto it = g_run.lists.find(list);
+        if (it == g_run.lists.end()) return FALSE;
+        lstrcpyA(b, it->second == CSIDL_PROGRAMS ? kPrograms : kDesktop);
+        return TRUE;
+    };
+    add(CreateInstance::Install("ole32.dll", "CoCreateInstance"));
+    CreateInstance::base = [](REFCLSID, LPUNKNOWN, DWORD, REFIID iid, LPVOID *out) -> HRESULT {
+        if (iid != IID_IShellLinkA) return E_NOINTERFACE;
+        *out = WrapShellLink(nullptr);   // records, writes nothing
+        return S_OK;
+    };
+    add(WinExecHook::Install("kernel32.dll", "WinExec"));
+    WinExecHook::base = [](LPCSTR line, UINT) -> UINT {
+        g_run.commands.push_back(Sweep::CheckedPath(WinExecHook::counter, line, COMMAND_LINE_SIZE));
+        return 33;
+    };
+
+    LzOpen::InstallPointer(&g_LZOpenFileA, "LZOpenFileA");
+    LzOpen::base = [](LPSTR p, LPOFSTRUCT, WORD mode) -> INT {
+        std::string path = Sweep::CheckedPath(LzOpen::counter, p);
+        if (path.size() >= OFS_MAXPATHNAME) Sweep::Violation("LZOpenFileA path of 128 bytes or more");
+        INT h = g_run.nextLz++;
+        g_run.lzPaths[h] = (mode & OF_CREATE) ? path : "";
+        ++g_run.lzOpen;
+        return h;
+    };
+    LzCopy::InstallPointer(&g_LZCopy, "LZCopy");
+    LzCopy::base = [](INT, INT target) -> LONG {
+        LONG size = Sweep::entry >= 0 ? g_expanded[PackageTable[Sweep::entry].fileName] : 1;
+        g_run.written[g_run.lzPaths[target]] = size;
+        return size;
+    };
+    LzClose::InstallPointer(&g_LZClose, "LZClose");
+    LzClose::base = [](INT) { --g_run.lzOpen; };
+    RegisterLinkCounters();
+}
+
+// ------------------------------------------------------------ the generator
+
+class Generator {
+public:
+    explicit Generator(unsigned seed) : rng_(seed) {}
+
+    std::string Folder() {
+        std::string s;
+        static const char *const kStarts[] = {"C:\\", "c:\\", "D:", "Z:\\", "", "", "\\\\server\\share\\",
+                                              "\\", ".\\", "..\\", ":", ":\\", "\\\\?\\C:\\", "1:\\",
+                                              "CC:\\", "C:\\\\", "C::\\", "\x83\x5C:\\", "C:"};
+        s = kStarts[Pick(sizeof kStarts / sizeof *kStarts)];
+        size_t target = TargetLength();
+        while (s.size() < target) s += Piece();
+        if (Pick(3) == 0) s += Ending();
+        if (s.size() > target) s.resize(target);   // may cut a double-byte character in two
+        if (s.size() > 259) s.resize(259);
+        return s;
+    }
+    std::string Cwd() {
+        static const char *const kDirs[] = {"C:\\zt", "D:\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C", "\\\\srv\\share\\dir",
+                                            "E:\\", "x"};
+        std::string d = kDirs[Pick(sizeof kDirs / sizeof *kDirs)];
+        if (Pick(8) == 0) d = "C:\\" + std::string(255, 'w');   // 258 bytes: the longest answer
+        return d;
+    }
+    unsigned Pick(unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(rng_); }
+
+private:
+    size_t TargetLength() {
+        switch (Pick(6)) {
+        case 0: return Pick(260);             // anywhere
+        case 1: return 100 + Pick(40);        // around the longest path the LZ functions take
+        case 2: return 240 + Pick(20);        // near the buffer's end
+        default: return Pick(90);             // ordinary lengths
+        }
+    }
+    std::string Dbcs() {
+        static const unsigned char kFifthByte[][2] = {{0x83, 0x5C}, {0x95, 0x5C}, {0x8F, 0x5C}, {0x94, 0x5C},
+                                                      {0x97, 0x5C}, {0x89, 0x5C}, {0x8A, 0x5C}};
+        switch (Pick(4)) {
+        case 0: {
+            const unsigned char *c = kFifthByte[Pick(7)];
+            return std::string{static_cast<char>(c[0]), static_cast<char>(c[1])};
+        }
+        case 1: return std::string{static_cast<char>(0x81 + Pick(0x1F)), ':'};   // lead byte, then a colon
+        default: {
+            unsigned lead = Pick(2) ? 0x81 + Pick(0x1F) : 0xE0 + Pick(0x1D);
+            unsigned trail = Pick(2) ? 0x40 + Pick(0x3F) : 0x80 + Pick(0x7D);
+            return std::string{static_cast<char>(lead), static_cast<char>(trail)};
+        }
+        }
+    }
+    std::string Piece() {
+        switch (Pick(12)) {
+        case 0: case 1: return "\\";
+        case 2: return std::string(1 + Pick(4), '\\');
+        case 3: return ":";
+        case 4: return " ";
+        case 5: return ".";
+        case 6: return "..";
+        case 7: return std::string(1, static_cast<char>(0xA1 + Pick(0x3F)));   // half-width katakana
+        case 8: case 9: return Dbcs();
+        default: {
+            std::string w;
+            for (unsigned n = 1 + Pick(8); n--;) w += static_cast<char>("abcXYZ019_-~$"[Pick(13)]);
+            return w;
+        }
+        }
+    }
+    std::string Ending() {
+        switch (Pick(6)) {
+        case 0: return " ";
+        case 1: return ".";
+        case 2: return "\\";
+        case 3: return "\\\\";
+        case 4: return " .\\";
+        default: return std::string(1, static_cast<char>(0x83));   // a lead byte with nothing after it
+        }
+    }
+    std::mt19937 rng_;
+};
+
+// ------------------------------------------------------------ the model
+
+int CharBytes(const std::string &s, size_t i) {
+    return IsDBCSLeadByte(static_cast<BYTE>(s[i])) && i + 1 < s.size() ? 2 : 1;
+}
+
+std::string TrimOnce(const std::string &s) {
+    size_t i = 0, last = std::string::npos;
+    while (i < s.size()) {
+        last = i;
+        i += CharBytes(s, i);
+    }
+    if (last != std::string::npos && s[last] == '\\') return s.substr(0, last);
+    return s;
+}
+
+long FirstColon(const std::string &s) {
+    for (size_t i = 0; i < s.size(); i += CharBytes(s, i))
+        if (s[i] == ':') return static_cast<long>(i);
+    return -1;
+}
+
+std::string ExpectedRoot(const std::string &folder, const std::string &cwd) {
+    long c = FirstColon(folder);
+    if (c >= 0) return folder.substr(0, c) + ":\\";
+    c = FirstColon(cwd);
+    return (c >= 0 ? cwd.substr(0, c) : cwd.substr(0, std::min<size_t>(cwd.size(), MAX_PATH - 3))) + ":\\";
+}
+
+// The prefixes CreateFolderTree may make: ending before a backslash (at a
+// character boundary) or the whole path, never a drive root.
+std::vector<std::string> TreePrefixes(const std::string &path) {
+    std::vector<std::string> out;
+    for (size_t p = 0;; ) {
+        bool end = p == path.size();
+        if (end || path[p] == '\\') {
+            if (!(p >= 2 && path[p - 1] == ':')) out.push_back(path.substr(0, p));
+            if (end) break;
+            ++p;
+        } else {
+            p += CharBytes(path, p);
+        }
+    }
+    return out;
+}
+
+std::string Hex(const std::string &s) {
+    std::string out;
+    char b[8];
+    for (unsigned char c : s) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            std::snprintf(b, sizeof b, "\\x%02X", c);
+            out += b;
+        }
+    }
+    return out;
+}
+
+INT_PTR CALLBACK QuietProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
+    unsigned seed = 20240607;
+    if (const char *env = std::getenv("ZORVIK_SWEEP_SEED")) seed = static_cast<unsigned>(std::strtoul(env, nullptr, 10));
+    int count = 10000;
+    if (const char *env = std::getenv("ZORVIK_SWEEP_TEXTS")) count = std::atoi(env);
+    std::printf("[folder texts] seed %u, %d texts (ZORVIK_SWEEP_SEED replays)\n", seed, count);
+
+    if (!BindLzLibrary()) FAIL() << "cannot bind lz32.dll";
+    LZOpenFileAProc savedOpen = g_LZOpenFileA;
+    LZCopyProc savedCopy = g_LZCopy;
+    LZCloseProc savedClose = g_LZClose;
+    InstallHooks();
+    INT32 savedOverwrite[PACKAGE_ENTRY_COUNT];
+    size_t longestName = 0;
+    for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) {
+        savedOverwrite[i] = PackageTable[i].overwrite;
+        longestName = std::max(longestName, std::strlen(PackageTable[i].fileName));
+        HRSRC r = FindResourceA(nullptr, MAKEINTRESOURCEA(PackageTable[i].resourceId), MAKEINTRESOURCEA(10));
+        g_expanded[PackageTable[i].fileName] = r ? static_cast<LONG>(SizeofResource(nullptr, r)) * 2 : 1;
+    }
+
+    g_hInstance = GetModuleHandleA(nullptr);
+    HWND dlg = CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), nullptr, QuietProc, 0);
+    ASSERT_NE(dlg, nullptr);
+    g_hDlg = dlg;
+    SetCurrentDirectoryA("C:\\");
+
+    const std::string group = std::string(kPrograms) + "\\Zorvik";
+    const std::vector<std::string> groupPrefixes = TreePrefixes(group);
+    Generator gen(seed);
+    long checks = 0, failures = 0, accepted = 0, refused = 0, invalidDrive = 0, treeStopped = 0;
+    auto check = [&](bool ok, int index, const std::string &folder, const std::string &what) {
+        ++checks;
+        if (ok) return;
+        if (++failures <= 10)
+            ADD_FAILURE() << "seed " << seed << ", text " << index << " \"" << Hex(folder) << "\": " << what;
+    };
+
+    for (int index = 0; index < count; ++index) {
+        const std::string folder = gen.Folder();
+        g_run = TextRun();
+        g_run.cwd = gen.Cwd();
+        g_run.folderExists = gen.Pick(3) == 0;
+        const int startMenu = gen.Pick(4) != 0, desktop = gen.Pick(4) != 0;
+        g_linkEvents.clear();
+        for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = savedOverwrite[i];
+        Sweep::ResetCalls();
+
+        // The folder in its 260-byte buffer, with guard bytes on both sides
+        // and the unused part of the buffer filled with a pattern.
+        unsigned char guarded[16 + MAX_PATH + 16];
+        std::memset(guarded, 0xA5, sizeof guarded);
+        char *buffer = reinterpret_cast<char *>(guarded + 16);
+        std::memset(buffer, 0xEE, MAX_PATH);
+        std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+
+        Sweep::counting = true;
+        int result = OnStart(buffer, startMenu, desktop);
+        Sweep::counting = false;
+
+        const std::string trimmed = TrimOnce(folder);
+        bool guardsIntact = true;
+        for (int i = 0; i < 16; ++i)
+            guardsIntact = guardsIntact && guarded[i] == 0xA5 && guarded[16 + MAX_PATH + i] == 0xA5;
+        check(guardsIntact, index, folder, "written outside the folder buffer");
+        check(std::string(buffer) == trimmed, index, folder, "the folder buffer holds \"" + Hex(buffer) + "\"");
+        for (size_t i = folder.size() + 1; i < MAX_PATH; ++i)
+            if (static_cast<unsigned char>(buffer[i]) != 0xEE) {
+                check(false, index, folder, "the unused part of the folder buffer was written");
+                break;
+            }
+        for (const std::string &v : Sweep::violations) check(false, index, folder, v);
+        check(g_run.lzOpen == 0, index, folder, "LZ handles left open");
+
+        bool inputState = IsWindowEnabled(GetDlgItem(dlg, IDOK)) &&
+                          !(GetWindowLongA(GetDlgItem(dlg, IDC_PROGRESS), GWL_STYLE) & WS_VISIBLE);
+        const bool tooLong = trimmed.size() + 1 + longestName >= OFS_MAXPATHNAME;
+
+        if (g_run.roots.empty()) {
+            // Refused before anything: one message naming the folder, nothing made.
+            ++refused;
+            check(result == 0, index, folder, "a refused folder gave result 1");
+            check(g_run.boxes == std::vector<std::string>{Format(MSG_FOLDER_DENIED, trimmed)}, index, folder,
+                  "refusal message");
+            check(g_run.folders.empty() && g_run.creates.empty() && g_run.opens.empty(), index, folder,
+                  "something was made for a refused folder");
+        } else {
+            check(!tooLong, index, folder, "a folder too long for its file paths was accepted");
+            const std::string root = ExpectedRoot(trimmed, g_run.cwd);
+            check(g_run.roots.size() == 1 && g_run.roots[0] == root, index, folder,
+                  "drive root \"" + Hex(g_run.roots[0]) + "\", expected \"" + Hex(root) + "\"");
+            if (result == 0 && g_run.folders.empty()) {
+                ++invalidDrive;
+                check(g_run.boxes == std::vector<std::string>{Format(MSG_DRIVE_INVALID, g_run.roots[0])}, index,
+                      folder, "drive message");
+            }
+        }
+
+        // Folders: the folder itself first, then prefixes of it (the tree),
+        // then prefixes of the program group; nothing else, nothing cut short.
+        if (!g_run.folders.empty()) {
+            check(g_run.folders[0] == trimmed, index, folder, "first folder made: \"" + Hex(g_run.folders[0]) + "\"");
+            const std::vector<std::string> prefixes = TreePrefixes(trimmed);
+            size_t k = 1, treeEnd = 1;
+            if (!g_run.folderExists) {
+                for (size_t p = 0; p < prefixes.size() && k < g_run.folders.size(); ++p, ++k) {
+                    check(g_run.folders[k] == prefixes[p], index, folder,
+                          "tree folder \"" + Hex(g_run.folders[k]) + "\", expected \"" + Hex(prefixes[p]) + "\"");
+                    if (g_run.folders[k].empty()) {   // refused: the tree stops here
+                        ++k;
+                        break;
+                    }
+                }
+                treeEnd = k;
+            }
+            for (size_t g = 0; treeEnd + g < g_run.folders.size(); ++g)
+                check(g < groupPrefixes.size() && g_run.folders[treeEnd + g] == groupPrefixes[g], index, folder,
+                      "folder outside the folder's parents and the program group: \"" +
+                          Hex(g_run.folders[treeEnd + g]) + "\"");
+        }
+
+        if (result == 1) {
+            ++accepted;
+            // Every file whole, where it belongs; the program started by its whole path.
+            std::vector<std::string> targets;
+            for (const auto &kv : g_run.lzPaths)
+                if (!kv.second.empty()) targets.push_back(kv.second);
+            std::vector<std::string> expected;
+            for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
+                expected.push_back((PackageTable[i].destination == DEST_SYSTEM_FOLDER ? std::string(kSystemDir) : trimmed) +
+                                   "\\" + PackageTable[i].fileName);
+            check(targets == expected, index, folder, "destination paths differ from the intended ones");
+            const std::string launch = trimmed + "\\" + PackageTable[0].fileName;
+            check(g_run.commands == std::vector<std::string>{"\"" + launch + "\" "}, index, folder, "command line");
+            std::vector<std::string> links;
+            if (startMenu) links.push_back("save " + group + "\\Zorvik.lnk");
+            if (desktop) links.push_back("save " + std::string(kDesktop) + "\\Zorvik.lnk");
+            std::vector<std::string> saves;
+            for (const std::string &e : g_linkEvents) {
+                if (e.rfind("save ", 0) == 0) saves.push_back(e);
+                if (e.rfind("path ", 0) == 0) check(e == "path " + launch, index, folder, "link target " + e);
+            }
+            check(saves == links, index, folder, "link files");
+            std::vector<std::string> asked;
+            if (!g_run.folderExists) asked.push_back(Format(MSG_FOLDER_MISSING_ASK, trimmed));
+            check(g_run.boxes == asked, index, folder, "messages of a successful run");
+        } else {
+            check(inputState, index, folder, "the dialog is not back in its input state");
+            check(g_run.commands.empty(), index, folder, "the program was started by a failed run");
+            if (!g_run.roots.empty() && !g_run.folders.empty()) {
+                // The tree stopped at a folder it could not make: its message names it.
+                ++treeStopped;
+                check(!g_run.boxes.empty() && g_run.boxes.back() == Format(MSG_FOLDER_NOT_CREATED, ""), index, folder,
+                      "a stop without the tree's message");
+            }
+        }
+        SetInstallingState(0);
+    }
+
+    DestroyWindow(dlg);
+    g_hDlg = nullptr;
+    g_hooks.clear();
+    g_LZOpenFileA = savedOpen;
+    g_LZCopy = savedCopy;
+    g_LZClose = savedClose;
+    for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = savedOverwrite[i];
+
+    std::printf("[folder texts] summary: %d texts, %ld installed, %ld refused as too long or unusable, "
+                "%ld on an invalid drive, %ld stopped in the folder tree; invariant checks %ld, failures %ld "
+                "(seed %u)\n", count, accepted, refused, invalidDrive, treeStopped, checks, failures, seed);
+    EXPECT_GT(accepted, count / 10) << "too few texts reach the placement of the files to mean anything";
+}
+
+}  // namespace
