@@ -107,8 +107,8 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
     // already there; then the program gets a private copy beside it.
     lstrcpyA(dest, folder);
     if (e->destination == DEST_SYSTEM_FOLDER) {
-        UINT length = GetSystemDirectoryA(probe, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH || !AppendPathName(probe, e->fileName)) {
+        UINT systemLength = GetSystemDirectoryA(probe, MAX_PATH);
+        if (systemLength == 0 || systemLength >= MAX_PATH || !AppendPathName(probe, e->fileName)) {
             g_LZClose(source);
             DeleteFileA(tempName);
             return Fail(MSG_NOT_WRITTEN, e->fileName);
@@ -116,7 +116,7 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
         if (OpenFile(probe, &ofs, OF_EXIST) != HFILE_ERROR) {
             e->overwrite = 1;
         } else {
-            probe[length] = '\0';
+            probe[systemLength] = '\0';
             lstrcpyA(dest, probe);
         }
     }

@@ -34,10 +34,12 @@ MatchTable ParseSteps(const std::uint8_t* data, std::size_t size) {
   MatchTable matches = FindMatches(data, size);
 
   // Shortest path from each position to the end, computed backwards. Only
-  // the next kMaxMatch costs are ever needed; the chosen step overwrites the
-  // match length in place (1 = literal).
-  constexpr std::size_t kSpan = kMaxMatch + 1;
-  std::array<std::uint64_t, kSpan> cost{};  // cost[(i) % kSpan] = bits from i to the end
+  // the next kMaxMatch costs are ever needed, kept in a ring whose size is a
+  // power of two; the chosen step overwrites the match length in place
+  // (1 = literal).
+  constexpr std::size_t kSpan = 32;
+  static_assert(kSpan > kMaxMatch && (kSpan & (kSpan - 1)) == 0);
+  std::array<std::uint64_t, kSpan> cost{};  // cost[i % kSpan] = bits from i to the end
   std::vector<std::uint8_t>& step = matches.length;
   for (std::size_t i = size; i-- > 0;) {
     std::uint64_t best = kLiteralBits + cost[(i + 1) % kSpan];

@@ -5,6 +5,11 @@
 // any prefix of a match is itself a match, so the longest match at a position
 // stands for every useful candidate there: the parser may take any length
 // from kMinMatch up to it at the same distance.
+//
+// Among equally long candidates the nearest one is reported. The longest
+// match at a position depends only on the kMaxDistance bytes before it, so
+// the search splits the input into pieces that are searched independently
+// and in parallel, with the same result as one search from the start.
 #pragma once
 
 #include <cstddef>
@@ -20,36 +25,23 @@ struct Match {
   std::uint32_t distance = 0;  // 1..kMaxDistance bytes back in the output
 };
 
-// Binary search trees of the strings starting at each position of the
-// window, one tree per two-byte prefix, newest string at the root. Positions
-// must be visited in order, each exactly once. The search is exhaustive
-// within kMaxDistance, so the result is the true longest match.
-class MatchFinder {
- public:
-  // `text` is the whole input preceded by kRingSize fill bytes; it must
-  // outlive the finder.
-  MatchFinder(const std::uint8_t* text, std::size_t size);
-
-  // Adds the string at `pos` and returns the longest earlier match for it,
-  // capped at kMaxMatch and the end of the text.
-  Match Insert(std::size_t pos);
-
- private:
-  static constexpr std::size_t kCyclic = 2 * kRingSize;  // > kMaxDistance
-  static constexpr std::uint64_t kNone = ~std::uint64_t{0};
-
-  const std::uint8_t* text_;
-  std::size_t size_;
-  std::vector<std::uint64_t> heads_;  // newest position per two-byte prefix
-  std::vector<std::uint64_t> links_;  // [2*slot] smaller subtree, [2*slot+1] greater
-};
-
 // Longest match for every byte of `data` (index i describes data[i]).
 struct MatchTable {
   std::vector<std::uint8_t> length;     // 0 or kMinMatch..kMaxMatch
   std::vector<std::uint16_t> distance;  // distance - 1
 };
+
+// Inputs smaller than this are searched in one piece: starting a thread and
+// priming its window would cost more than it saves.
+inline constexpr std::size_t kParallelMinSize = 256 * 1024;
+
+// Searches in one piece per hardware thread (one piece for small inputs).
 MatchTable FindMatches(const std::uint8_t* data, std::size_t size);
+
+// Searches in `pieces` pieces of about equal size, each on its own thread
+// (more pieces than threads only past 1 GiB); the result does not depend on
+// `pieces`.
+MatchTable FindMatches(const std::uint8_t* data, std::size_t size, unsigned pieces);
 
 // Brute-force search for the longest match at data[i], following the
 // expander byte by byte. Slow; for checks only.
