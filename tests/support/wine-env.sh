@@ -39,6 +39,9 @@ zorvik_wine_env() {
           wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d IPAPGothic /f >/dev/null 2>&1
         done
         wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /t REG_SZ /d IPAGothic /f >/dev/null 2>&1
+        # The caption buttons' symbols come from Marlett, which the prefix lacks.
+        [ -f /usr/share/wine/fonts/marlett.ttf ] &&
+          cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
         wineserver -w
         touch "$root/.ready"
       fi
