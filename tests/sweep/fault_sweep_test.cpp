@@ -79,12 +79,6 @@ BOOL WINAPI RecordEndDialog(HWND, INT_PTR result) {
 
 void Poison(void *p, size_t n) { std::memset(p, 'P', n); }
 
-int EntryOfResource(LPCSTR name) {
-    for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
-        if (reinterpret_cast<UINT_PTR>(name) == static_cast<UINT_PTR>(PackageTable[i].resourceId)) return i;
-    return -2;
-}
-
 // ---------------------------------------------------------------- the hooks
 
 using CurrentDirectory = COUNTED(GetCurrentDirectoryA);
@@ -260,7 +254,7 @@ void InstallHooks() {
     add(FindResourceHook::Install("kernel32.dll", "FindResourceA"));
     FindResourceHook::counter.variants = {"NULL"};
     FindResourceHook::inspect = [](CallRecord &r, HMODULE, LPCSTR name, LPCSTR) {
-        Sweep::entry = EntryOfResource(name);
+        Sweep::entry = Sweep::EntryOfResource(name);
         r.entry = Sweep::entry;
     };
     FindResourceHook::fail = [](int, HMODULE, LPCSTR, LPCSTR) -> HRSRC {

@@ -45,12 +45,6 @@ struct TextRun {
 };
 TextRun g_run;
 
-int EntryOf(LPCSTR name) {
-    for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
-        if (reinterpret_cast<UINT_PTR>(name) == static_cast<UINT_PTR>(PackageTable[i].resourceId)) return i;
-    return -1;
-}
-
 using CurrentDirectory = COUNTED(GetCurrentDirectoryA);
 using DiskFreeSpace = COUNTED(GetDiskFreeSpaceA);
 using MakeFolder = COUNTED(CreateDirectoryA);
@@ -134,7 +128,7 @@ void InstallHooks() {
         return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
     };
     add(FindResourceHook::Install("kernel32.dll", "FindResourceA"));
-    FindResourceHook::inspect = [](CallRecord &, HMODULE, LPCSTR name, LPCSTR) { Sweep::entry = EntryOf(name); };
+    FindResourceHook::inspect = [](CallRecord &, HMODULE, LPCSTR name, LPCSTR) { Sweep::entry = Sweep::EntryOfResource(name); };
     add(TempPath::Install("kernel32.dll", "GetTempPathA"));
     TempPath::base = [](DWORD n, LPSTR b) -> DWORD {
         CopyOut(kTempDir, b, n);

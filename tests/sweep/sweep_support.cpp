@@ -1,5 +1,7 @@
 #include "sweep_support.h"
 
+#include "package.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -54,6 +56,12 @@ std::string CheckedWidePath(const Counter &function, const WCHAR *p, size_t limi
     char narrow[4 * MAX_PATH] = {};
     WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
     return narrow;
+}
+
+int EntryOfResource(LPCSTR name) {
+    for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
+        if (reinterpret_cast<UINT_PTR>(name) == static_cast<UINT_PTR>(PackageTable[i].resourceId)) return i;
+    return -2;
 }
 }  // namespace Sweep
 

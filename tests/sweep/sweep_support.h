@@ -47,6 +47,8 @@ namespace Sweep {
 extern bool counting;
 extern bool inHook;
 extern int entry;
+// The manifest entry whose payload a resource name names; -2 for none.
+int EntryOfResource(LPCSTR name);
 extern Phase phase;
 extern std::vector<CallRecord> trace;
 extern std::vector<std::string> violations;  // invariant breaches seen inside hooks
