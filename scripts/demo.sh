@@ -53,7 +53,7 @@ if [ -d "$demo/wine/prefix" ]; then WINEPREFIX=$demo/wine/prefix wineserver -k 2
 rm -rf "$demo"
 mkdir -p "$demo/wine/home"
 say "copying the prefix into $demo/wine"
-cp -a "$build/wine/prefix" "$demo/wine/prefix"
+cp -a "$build/wine/pristine" "$demo/wine/prefix"
 touch "$demo/wine/.ready"
 export ZORVIK_WINE_ROOT=$demo/wine
 zorvik_wine_env

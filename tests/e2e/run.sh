@@ -25,7 +25,7 @@ root=$build/e2e/$scenario
 if [ -d "$root/prefix" ]; then WINEPREFIX=$root/prefix wineserver -k 2>/dev/null || true; fi
 rm -rf "$root"
 mkdir -p "$root/home"
-cp -a "$build/wine/prefix" "$root/prefix"
+cp -a "$build/wine/pristine" "$root/prefix"
 touch "$root/.ready"
 export ZORVIK_WINE_ROOT=$root
 zorvik_wine_env

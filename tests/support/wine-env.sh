@@ -43,6 +43,10 @@ zorvik_wine_env() {
         [ -f /usr/share/wine/fonts/marlett.ttf ] &&
           cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
         wineserver -w
+        # A quiet copy, taken before any test runs: tests that need a prefix of
+        # their own copy this one, never the shared prefix while it is in use.
+        rm -rf "$root/pristine"
+        cp -a "$WINEPREFIX" "$root/pristine"
         touch "$root/.ready"
       fi
     ) 9>"$root/.lock"
