@@ -5,7 +5,6 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 bash "$root/scripts/build.sh"
-source "$root/tests/support/wine-env.sh"
 export ZORVIK_WINE_ROOT=$build/wine
 # One virtual display and one Wine server for the whole run.
 exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
