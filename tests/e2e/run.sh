@@ -130,6 +130,11 @@ expect-checked 1002 1
 expect-hidden 1008
 expect-input-state'
 
+check_installed() {  # <unix folder>: the fourteen files and the runtime libraries
+  check_folder_files "$1"
+  check_runtime "$1"
+}
+
 installed_checks() {  # <Windows folder>
   cat <<EOF
 expect-exit 0
@@ -150,8 +155,7 @@ $default_dialog_checks
 click 1
 $(installed_checks 'C:\Program Files\Zorvik')
 EOF
-  check_folder_files "$c/Program Files/Zorvik"
-  check_runtime "$c/Program Files/Zorvik"
+  check_installed "$c/Program Files/Zorvik"
   check_links_inside_prefix
   check_no_temp_files
   ;;
@@ -170,8 +174,7 @@ $default_dialog_checks
 click 1
 $(installed_checks 'C:\Program Files\Zorvik')
 EOF
-  check_folder_files "$c/Program Files/Zorvik"
-  check_runtime "$c/Program Files/Zorvik"
+  check_installed "$c/Program Files/Zorvik"
   check_no_temp_files
   ;;
 
@@ -271,8 +274,7 @@ expect-box C:\\ソフト\\表フォルダはありません。作成しますか
 answer yes
 $(installed_checks 'C:\ソフト\表')
 EOF
-  check_folder_files "$c/ソフト/表"
-  check_runtime "$c/ソフト/表"
+  check_installed "$c/ソフト/表"
   others=$(find "$c/ソフト" -mindepth 1 -maxdepth 1 ! -name 表)
   [ -z "$others" ] || fail "unexpected entries in C:\\ソフト: $others"
   check_links_inside_prefix
@@ -298,8 +300,7 @@ click 1
 $(installed_checks 'C:\Program Files\Zorvik')
 EOF
   [ ! -e "$c/Downloads/lz32-planted-loaded.txt" ] || fail "the installer loaded the planted lz32.dll"
-  check_folder_files "$c/Program Files/Zorvik"
-  check_runtime "$c/Program Files/Zorvik"
+  check_installed "$c/Program Files/Zorvik"
   say "the installer did not load the planted lz32.dll and installed everything"
   ;;
 

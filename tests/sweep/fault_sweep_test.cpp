@@ -121,12 +121,6 @@ using MoveWindowHook = COUNTED(MoveWindow);
 using CheckButton = COUNTED(CheckDlgButton);
 using IsChecked = COUNTED(IsDlgButtonChecked);
 using BrowseHook = COUNTED(SHBrowseForFolderA);
-struct LzOpenTag;
-struct LzCopyTag;
-struct LzCloseTag;
-using LzOpen = Counted<LzOpenTag, LZOpenFileAProc>;
-using LzCopy = Counted<LzCopyTag, LZCopyProc>;
-using LzClose = Counted<LzCloseTag, LZCloseProc>;
 
 std::vector<std::unique_ptr<ImportHook>> g_hooks;
 LZOpenFileAProc g_countedLzOpen;

@@ -64,12 +64,6 @@ using SpecialFolder = COUNTED(SHGetSpecialFolderLocation);
 using PathFromList = COUNTED(SHGetPathFromIDListA);
 using CreateInstance = COUNTED(CoCreateInstance);
 using WinExecHook = COUNTED(WinExec);
-struct LzOpenTag;
-struct LzCopyTag;
-struct LzCloseTag;
-using LzOpen = Counted<LzOpenTag, LZOpenFileAProc>;
-using LzCopy = Counted<LzCopyTag, LZCopyProc>;
-using LzClose = Counted<LzCloseTag, LZCloseProc>;
 
 std::vector<std::unique_ptr<ImportHook>> g_hooks;
 std::map<std::string, LONG> g_expanded;

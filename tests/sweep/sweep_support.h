@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "engine.h"
 #include "import_hook.h"
 
 // What the caller was doing when a platform call was made.
@@ -139,6 +140,12 @@ struct Counted<Tag, R(WINAPI *)(A...)> {
 };
 
 #define COUNTED(fn) Counted<struct CountedTag_##fn, decltype(&fn)>
+
+// The LZ expand functions are reached through the engine's bound pointers,
+// not the import table, so they are counted by their pointer types.
+using LzOpen = Counted<struct CountedTag_LzOpen, LZOpenFileAProc>;
+using LzCopy = Counted<struct CountedTag_LzCopy, LZCopyProc>;
+using LzClose = Counted<struct CountedTag_LzClose, LZCloseProc>;
 
 // A shell link object seen through counting proxies: IShellLinkA's SetPath,
 // SetDescription and QueryInterface, and IPersistFile's Save, can be made to
