@@ -111,6 +111,8 @@ using CreateInstance = COUNTED(CoCreateInstance);
 using ToWide = COUNTED(MultiByteToWideChar);
 using FullPathName = COUNTED(GetFullPathNameA);
 using FileAttributes = COUNTED(GetFileAttributesExA);
+using PlainAttributes = COUNTED(GetFileAttributesA);
+using MoveFileHook = COUNTED(MoveFileExA);
 using RegOpen = COUNTED(RegOpenKeyExA);
 using RegQuery = COUNTED(RegQueryValueExA);
 using RegClose = COUNTED(RegCloseKey);
@@ -454,6 +456,29 @@ void InstallHooks() {
         return FALSE;
     };
 
+    // A failed attribute read looks like no file there: the rename decides.
+    add(PlainAttributes::Install("kernel32.dll", "GetFileAttributesA"));
+    PlainAttributes::counter.variants = {"INVALID_FILE_ATTRIBUTES (ERROR_ACCESS_DENIED)"};
+    PlainAttributes::inspect = [](CallRecord &r, LPCSTR path) {
+        r.path = Sweep::CheckedPath(PlainAttributes::counter, path);
+    };
+    PlainAttributes::fail = [](int, LPCSTR) -> DWORD {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_FILE_ATTRIBUTES;
+    };
+
+    add(MoveFileHook::Install("kernel32.dll", "MoveFileExA"));
+    MoveFileHook::counter.variants = {"FALSE, nothing moved (ERROR_ACCESS_DENIED)"};
+    MoveFileHook::inspect = [](CallRecord &r, LPCSTR from, LPCSTR to, DWORD flags) {
+        r.output = Sweep::CheckedPath(MoveFileHook::counter, from);
+        r.path = Sweep::CheckedPath(MoveFileHook::counter, to);
+        r.mode = static_cast<long>(flags);
+    };
+    MoveFileHook::fail = [](int, LPCSTR, LPCSTR, DWORD) -> BOOL {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+
     // Registry: keys are tracked so that every open has its close.
     add(RegOpen::Install("advapi32.dll", "RegOpenKeyExA"));
     RegOpen::counter.variants = {"ERROR_ACCESS_DENIED"};
@@ -765,6 +790,10 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
     auto entryName = [&]() -> std::string {
         return entry >= 0 && entry < PACKAGE_ENTRY_COUNT ? PackageTable[entry].fileName : "?";
     };
+    // The destination of the entry being placed: the folder of the file it
+    // is expanded into, and its own name.
+    const std::string work = LastBefore(run.trace, at + 1, LzOpen::counter, false, OF_CREATE);
+    const std::string dest = work.substr(0, work.rfind('\\') + 1) + entryName();
     auto firstInPhase = [&](const Counter &f) {
         for (size_t i = 0; i < cleanIndex; ++i)
             if (clean.trace[i].function == &f && clean.trace[i].phase == call.phase) return false;
@@ -821,7 +850,10 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
     } else if (fn == "GetTempPathA") {
         stop(Format(MSG_TEMP_NOT_CREATED, ""));
     } else if (fn == "GetTempFileNameA") {
-        stop(Format(MSG_TEMP_NOT_CREATED, path));
+        if (Lower(Trimmed(path)) == Lower(g_layout.tmp))
+            stop(Format(MSG_TEMP_NOT_CREATED, path));
+        else
+            stop(Format(MSG_NOT_WRITTEN, path + "\\" + entryName()));   // beside the destination
     } else if (fn == "CreateFileA") {
         stop(Format(MSG_TEMP_NOT_CREATED, path));
     } else if (fn == "WriteFile") {
@@ -829,22 +861,21 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
         e.keptTemp = lastTemp;   // named by the message
     } else if (fn == "LZOpenFileA") {
         if (call.mode & OF_CREATE)
-            stop(Format(MSG_NOT_WRITTEN, path));
+            stop(Format(MSG_NOT_WRITTEN, dest));
         else
             stop(Format(MSG_TEMP_NOT_READ, lastTemp));
     } else if (fn == "LZCopy") {
-        stop(Format(MSG_NOT_INSTALLED, LastBefore(run.trace, at, LzOpen::counter, false, OF_CREATE)));
+        stop(Format(MSG_NOT_INSTALLED, dest));
+    } else if (fn == "MoveFileExA") {
+        stop(Format(MSG_NOT_WRITTEN, path));
     } else if (fn == "DeleteFileA") {
         goOn("");
         e.keptTemp = path;
     } else if (fn == "GetSystemDirectoryA") {
         stop(Format(MSG_NOT_WRITTEN, entryName()));
     } else if (fn == "GetFileAttributesExA") {
-        int role = 0;
-        for (size_t i = 0; i < cleanIndex; ++i)
-            if (clean.trace[i].function == call.function && clean.trace[i].entry == entry) ++role;
-        if (role == 1)
-            stop(Format(MSG_NOT_INSTALLED, path));   // the written size cannot be confirmed
+        if (entry >= 0)
+            stop(Format(MSG_NOT_INSTALLED, dest));   // the written size cannot be confirmed
         else
             goOn("");
     } else {
@@ -1058,12 +1089,25 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
         } else if (c.function == &CreateFileHook::counter) {
             check(full.rfind(Lower(l.tmp) + "\\zin", 0) == 0, "file created outside the temporary folder: " + c.path);
         } else if (c.function == &TempFileName::counter) {
-            check(Lower(Trimmed(full)) == Lower(l.tmp), "temporary file asked for outside the temporary folder: '" + c.path + "'");
+            std::string dir = Lower(Trimmed(full));
+            check(dir == Lower(l.tmp) || dir == Lower(l.folderAbs) || dir == Lower(l.sys),
+                  "temporary file asked for outside the allowed places: '" + c.path + "'");
         } else if (c.function == &LzOpen::counter && (c.mode & OF_CREATE)) {
+            // Only a new name beside the destination, never the destination itself.
             std::string name = full.substr(full.rfind('\\') + 1);
             std::string dir = full.substr(0, full.rfind('\\'));
-            check(names.count(name) && (dir == Lower(l.folderAbs) || dir == Lower(l.sys)),
+            check(name.rfind("zin", 0) == 0 && (dir == Lower(l.folderAbs) || dir == Lower(l.sys)),
                   "file written outside the allowed places: " + c.path);
+        } else if (c.function == &MoveFileHook::counter) {
+            std::string name = full.substr(full.rfind('\\') + 1);
+            std::string dir = full.substr(0, full.rfind('\\'));
+            std::string from = FullPath(c.output);
+            check(names.count(name) && (dir == Lower(l.folderAbs) || dir == Lower(l.sys)) &&
+                      from.rfind(dir + "\\zin", 0) == 0,
+                  "renamed outside the allowed places: " + c.output + " to " + c.path);
+            check((c.mode & MOVEFILE_WRITE_THROUGH) &&
+                      !(c.mode & MOVEFILE_REPLACE_EXISTING) == (dir == Lower(l.sys)),
+                  "a file in the system folder may never be replaced; every other one is: " + c.path);
         }
     }
     for (const std::string &ev : r.linkEvents) {
