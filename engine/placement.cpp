@@ -61,8 +61,9 @@ static const char *ExpandIntoPlace(INT source, const char *folder, const char *d
         return MSG_NOT_INSTALLED;
     }
     // A read-only file is never replaced. Windows refuses the rename anyway;
-    // some platforms would not, so the attribute is tested first.
-    attributes = GetFileAttributesA(dest);
+    // some platforms would not, so the attribute is tested first (a rename
+    // that may not replace fails on any file).
+    attributes = replace ? GetFileAttributesA(dest) : INVALID_FILE_ATTRIBUTES;
     if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         || !MoveFileExA(work, dest, replace ? MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH
                                             : MOVEFILE_WRITE_THROUGH)) {
@@ -70,6 +71,30 @@ static const char *ExpandIntoPlace(INT source, const char *folder, const char *d
         return MSG_NOT_WRITTEN;
     }
     return 0;
+}
+
+// The destination's folder and full path. A runtime library goes to the system
+// folder unless one of that name is already there; then the program gets a
+// private copy beside it, which replaces. 0 when a path does not fit.
+static int ChooseDestination(PackageEntry *e, const char *folder, char *destFolder, char *dest)
+{
+    OFSTRUCT ofs;
+    UINT length;
+
+    lstrcpyA(destFolder, folder);
+    if (e->destination == DEST_SYSTEM_FOLDER) {
+        length = GetSystemDirectoryA(dest, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH || !AppendPathName(dest, e->fileName))
+            return 0;
+        if (OpenFile(dest, &ofs, OF_EXIST) != HFILE_ERROR) {
+            e->overwrite = 1;
+        } else {
+            dest[length] = '\0';
+            lstrcpyA(destFolder, dest);
+        }
+    }
+    lstrcpyA(dest, destFolder);
+    return AppendPathName(dest, e->fileName);
 }
 
 int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDesktop, char *launchPath)
@@ -80,7 +105,6 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
     char tempName[MAX_PATH];
     char destFolder[MAX_PATH];
     char dest[MAX_PATH];
-    char probe[MAX_PATH];
     SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), NULL, TRUE };
     OFSTRUCT ofs;
     HRSRC found;
@@ -89,7 +113,7 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
     DWORD size, written, length;
     HANDLE file;
     INT source;
-    const char *failure;
+    const char *failure, *argument;
 
     found = FindResourceA(g_hInstance, MAKEINTRESOURCEA(e->resourceId), (LPCSTR)RT_RCDATA);
     if (!found) {
@@ -119,17 +143,17 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
     if (!GetTempFileNameA(tempDir, PackageConfig.TempFilePrefix, 0, tempName))
         return Fail(MSG_TEMP_NOT_CREATED, tempDir);
     file = CreateFileA(tempName, GENERIC_WRITE, 0, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        DeleteFileA(tempName);
-        return Fail(MSG_TEMP_NOT_CREATED, tempName);
-    }
     // A short temporary file would expand into a truncated program.
-    if (!WriteFile(file, data, size, &written, NULL) || written != size) {
+    written = 0;
+    if (file != INVALID_HANDLE_VALUE) {
+        if (!WriteFile(file, data, size, &written, NULL))
+            written = 0;
         CloseHandle(file);
+    }
+    if (written != size) {
         DeleteFileA(tempName);
         return Fail(MSG_TEMP_NOT_CREATED, tempName);
     }
-    CloseHandle(file);
 
     source = BindLzLibrary() ? g_LZOpenFileA(tempName, &ofs, OF_READ) : -1;
     if (source < 0) {
@@ -137,39 +161,20 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
         return Fail(MSG_TEMP_NOT_READ, tempName);
     }
 
-    // A runtime library goes to the system folder unless one of that name is
-    // already there; then the program gets a private copy beside it.
-    lstrcpyA(dest, folder);
-    if (e->destination == DEST_SYSTEM_FOLDER) {
-        UINT systemLength = GetSystemDirectoryA(probe, MAX_PATH);
-        if (systemLength == 0 || systemLength >= MAX_PATH || !AppendPathName(probe, e->fileName)) {
-            g_LZClose(source);
-            DeleteFileA(tempName);
-            return Fail(MSG_NOT_WRITTEN, e->fileName);
-        }
-        if (OpenFile(probe, &ofs, OF_EXIST) != HFILE_ERROR) {
-            e->overwrite = 1;
-        } else {
-            probe[systemLength] = '\0';
-            lstrcpyA(dest, probe);
-        }
+    failure = MSG_NOT_WRITTEN;
+    argument = e->fileName;
+    if (ChooseDestination(e, folder, destFolder, dest)) {
+        failure = 0;
+        argument = dest;
+        if (index == 0)
+            lstrcpyA(launchPath, dest);
+        if (e->overwrite || OpenFile(dest, &ofs, OF_EXIST) == HFILE_ERROR)
+            failure = ExpandIntoPlace(source, destFolder, dest, e->overwrite);
     }
-    lstrcpyA(destFolder, dest);
-    if (!AppendPathName(dest, e->fileName)) {
-        g_LZClose(source);
-        DeleteFileA(tempName);
-        return Fail(MSG_NOT_WRITTEN, e->fileName);
-    }
-    if (index == 0)
-        lstrcpyA(launchPath, dest);
-
-    failure = 0;
-    if (e->overwrite || OpenFile(dest, &ofs, OF_EXIST) == HFILE_ERROR)
-        failure = ExpandIntoPlace(source, destFolder, dest, e->overwrite);
     g_LZClose(source);
     DeleteFileA(tempName);
     if (failure)
-        return Fail(failure, dest);
+        return Fail(failure, argument);
 
     PlaceShortcuts(e, dest, addToStartMenu, addToDesktop);
     return 1;
