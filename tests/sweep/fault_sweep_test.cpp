@@ -30,8 +30,7 @@ namespace {
 
 const std::string kAbsent = "\x01" "absent";
 const char kCaption[] = "Zorvikインストーラ";
-const int kInputControls[] = {IDC_FOLDER_LABEL, IDC_FOLDER, IDC_BROWSE,
-                              IDC_SHORTCUT_LABEL, IDC_ADD_STARTMENU, IDC_ADD_DESKTOP};
+const int kInputControls[] = {IDC_INPUT_CONTROLS};
 
 // ---------------------------------------------------------------- run state
 
