@@ -201,8 +201,3 @@ bool ReadShortcut(const std::string &linkPath, std::string *target, std::string 
     return ok;
 }
 
-std::string Format(const char *format, const std::string &argument) {
-    char buffer[1024];
-    std::snprintf(buffer, sizeof(buffer), format, argument.c_str());
-    return buffer;
-}

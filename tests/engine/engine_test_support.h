@@ -134,5 +134,3 @@ private:
 std::string OriginalOf(int index);
 // Loads a shell link back: its target path and its description.
 bool ReadShortcut(const std::string &linkPath, std::string *target, std::string *description);
-// The expected texts (cp932 bytes; the test sources are compiled to cp932).
-std::string Format(const char *format, const std::string &argument);

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -653,16 +652,8 @@ void ResetTree(const Scenario &s) {
 
 INT32 g_savedOverwrite[PACKAGE_ENTRY_COUNT];
 
-double g_ms[4];
-double Ms(std::chrono::steady_clock::time_point a) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - a).count();
-}
-
 RunResult RunOnce(const Scenario &s) {
-    auto t = std::chrono::steady_clock::now();
     ResetTree(s);
-    g_ms[0] += Ms(t);
-    t = std::chrono::steady_clock::now();
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = g_savedOverwrite[i];
     g_run = RunState();
     g_linkEvents.clear();
@@ -677,8 +668,6 @@ RunResult RunOnce(const Scenario &s) {
     HWND dlg = CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), nullptr, InstallDlgProc, 0);
     Sweep::counting = false;
     if (!dlg) throw std::runtime_error("cannot create the dialog");
-    g_ms[1] += Ms(t);
-    t = std::chrono::steady_clock::now();
 
     char text[2 * MAX_PATH] = {};
     GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
@@ -696,8 +685,6 @@ RunResult RunOnce(const Scenario &s) {
     GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
     out.textAfterBrowse = text;
 
-    g_ms[1] += Ms(t);
-    t = std::chrono::steady_clock::now();
     // The user types the folder and presses the start button.
     SetDlgItemTextA(dlg, IDC_FOLDER, g_layout.folderText.c_str());
     Sweep::phase = kPhaseStart;
@@ -706,8 +693,6 @@ RunResult RunOnce(const Scenario &s) {
     InstallDlgProc(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), startButton);
     Sweep::counting = false;
     Sweep::phase = kPhaseNone;
-    g_ms[2] += Ms(t);
-    t = std::chrono::steady_clock::now();
 
     GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
     out.folderTextAfter = text;
@@ -717,7 +702,6 @@ RunResult RunOnce(const Scenario &s) {
         if (!(GetWindowLongA(GetDlgItem(dlg, id), GWL_STYLE) & WS_VISIBLE)) out.inputState = false;
     DestroyWindow(dlg);
     SetCurrentDirectoryA("C:\\");
-    g_ms[3] += Ms(t);
 
     out.result = g_run.ended.size() == 1 && LOWORD(g_run.ended[0]) == IDOK ? 1 : 0;
     if (g_run.ended.size() > 1) Sweep::Violation("EndDialog called more than once");
@@ -1145,7 +1129,6 @@ protected:
     }
 
     void SweepScenario(const Scenario &s) {
-        std::fill(std::begin(g_ms), std::end(g_ms), 0.0);
         ScratchFolder scratch(std::string("sweep-") + s.name);
         PrepareLayout(scratch, s);
         g_scenario = &s;
@@ -1163,13 +1146,6 @@ protected:
         cleanCheck(!clean.boxes.empty(), "the clean run asks its question");
         ++g_tally.runs;
         ASSERT_EQ(cleanCheck.failures(), 0) << "the clean run must pass before faults mean anything";
-        if (std::getenv("ZORVIK_SWEEP_PROFILE")) {
-            std::map<std::string, double> cost;
-            for (size_t i = 0; i + 1 < clean.trace.size(); ++i)
-                if (clean.trace[i + 1].at > 0 && clean.trace[i].at > 0)
-                    cost[clean.trace[i].function->name] += clean.trace[i + 1].at - clean.trace[i].at;
-            for (const auto &kv : cost) std::printf("[profile] %-28s %8.2f ms\n", kv.first.c_str(), kv.second);
-        }
         std::map<Counter *, int> counts;
         for (Counter *c : Sweep::counters) {
             counts[c] = c->calls;
@@ -1207,9 +1183,7 @@ protected:
                                    " fails (" + c->variants[v] + ")");
                     Sweep::ResetCalls();
                     Configure(*c, n, v);
-                    auto t0 = std::chrono::steady_clock::now();
                     RunResult run = RunOnce(s);
-                    auto t1 = std::chrono::steady_clock::now();
                     Expected e = Oracle(clean, cleanIndex, v, run);
                     std::string what = std::string(s.name) + ": " + c->name + " call " + std::to_string(n) +
                                        " fails (" + c->variants[v] + ")";
@@ -1218,11 +1192,6 @@ protected:
                     for (const CallRecord &rec : run.trace) fired = fired || rec.faulted;
                     check(fired, "the fault was not reached");
                     CheckRun(check, run, e, tree);
-                    auto t2 = std::chrono::steady_clock::now();
-                    if (verbose)
-                        std::printf("[sweep]   run %lld ms, checks %lld ms\n",
-                                    (long long)std::chrono::duration_cast<std::chrono::milliseconds>(t1 - t0).count(),
-                                    (long long)std::chrono::duration_cast<std::chrono::milliseconds>(t2 - t1).count());
                     ++runs;
                     ++g_tally.runs;
                     g_tally.siteSet.insert(std::string(s.name) + "/" + c->name + "/" + std::to_string(n));
@@ -1231,7 +1200,7 @@ protected:
             }
         }
         Watchdog::Idle();
-        std::printf("[sweep] %s: %d faulted runs (reset %.0f, dialog %.0f, run %.0f, after %.0f ms)\n", s.name, runs, g_ms[0], g_ms[1], g_ms[2], g_ms[3]);
+        std::printf("[sweep] %s: %d faulted runs\n", s.name, runs);
     }
 };
 
