@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,22 +33,8 @@ struct GuardedBuffer {
 };
 
 // GetWindowsDirectoryA as a test wants it.
-enum class WindowsFolder { Real, Fails, TooSmallBuffer, Given };
-WindowsFolder g_windowsMode = WindowsFolder::Real;
-std::string g_windowsFolder;
-
-UINT WINAPI FakeGetWindowsDirectoryA(LPSTR buffer, UINT size) {
-    switch (g_windowsMode) {
-    case WindowsFolder::Fails:
-        return 0;
-    case WindowsFolder::TooSmallBuffer:
-        std::memset(buffer, 'W', size);  // contents undefined: no terminator
-        return size + 40;
-    default:
-        lstrcpynA(buffer, g_windowsFolder.c_str(), size);
-        return static_cast<UINT>(g_windowsFolder.size());
-    }
-}
+enum class WindowsFolder { Fails, TooSmallBuffer, Given };
+using WindowsDirectory = COUNTED(GetWindowsDirectoryA);
 
 class DefaultFolder : public testing::Test {
 protected:
@@ -55,24 +42,32 @@ protected:
 
     std::string Proposal() {
         GuardedBuffer buffer;
-        GetDefaultInstallFolder(buffer.data());
+        UnderTest([&] { GetDefaultInstallFolder(buffer.data()); });
         EXPECT_TRUE(buffer.GuardIntact());
         EXPECT_TRUE(buffer.TerminatedInside());
         return buffer.Text();
     }
 
     void UseWindowsFolder(WindowsFolder mode, const std::string &folder = "") {
-        g_windowsMode = mode;
-        g_windowsFolder = folder;
-        if (!windowsHook_)
-            windowsHook_ = std::make_unique<ImportHook>("kernel32.dll", "GetWindowsDirectoryA",
-                                                        reinterpret_cast<void *>(&FakeGetWindowsDirectoryA));
+        if (!windowsHook_) windowsHook_.emplace(WindowsDirectory::Install("kernel32.dll", "GetWindowsDirectoryA"));
+        WindowsDirectory::base = [mode, folder](LPSTR buffer, UINT size) -> UINT {
+            switch (mode) {
+            case WindowsFolder::Fails:
+                return 0;
+            case WindowsFolder::TooSmallBuffer:
+                std::memset(buffer, 'W', size);  // contents undefined: no terminator
+                return size + 40;
+            default:
+                lstrcpynA(buffer, folder.c_str(), size);
+                return static_cast<UINT>(folder.size());
+            }
+        };
     }
 
     RegistrySandbox reg;
 
 private:
-    std::unique_ptr<ImportHook> windowsHook_;
+    std::optional<Hooks::Installed> windowsHook_;
 };
 
 TEST_F(DefaultFolder, RecordedFolderIsTheProposalUnchanged) {
@@ -144,7 +139,7 @@ protected:
     // Reads `path` below the current-user stand-in; the text when the result is 1.
     int Read(const std::string &path, std::string *text = nullptr) {
         GuardedBuffer buffer;
-        int result = ReadRegistryValue(buffer.data(), reg.currentUser(), path.c_str());
+        int result = UnderTest([&] { return ReadRegistryValue(buffer.data(), reg.currentUser(), path.c_str()); });
         EXPECT_TRUE(buffer.GuardIntact()) << path.substr(0, 40);
         if (result == 1) {
             EXPECT_TRUE(buffer.TerminatedInside()) << path.substr(0, 40);

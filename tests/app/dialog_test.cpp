@@ -24,12 +24,14 @@ const char kProgramFiles[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Prog
 const char kSettings[] = "Software\\Ostrevan\\ZORVIK\\Settings\\ExePath";
 const int kInputControls[] = {IDC_INPUT_CONTROLS};
 
+using EndDialogHook = COUNTED(EndDialog);
+using Browse = COUNTED(SHBrowseForFolderA);
+using PathFromList = COUNTED(SHGetPathFromIDListA);
+using ShellMalloc = COUNTED(SHGetMalloc);
+using DiskFree = COUNTED(GetDiskFreeSpaceA);
+
 // EndDialog is recorded, not performed, so that the dialog can be inspected.
 std::vector<std::pair<HWND, INT_PTR>> g_ended;
-BOOL WINAPI RecordEndDialog(HWND hwnd, INT_PTR result) {
-    g_ended.emplace_back(hwnd, result);
-    return TRUE;
-}
 
 // The shell's folder chooser, answered by the test.
 struct BrowseCall {
@@ -41,14 +43,16 @@ struct BrowseCall {
 std::vector<BrowseCall> g_browseCalls;
 LPITEMIDLIST g_browseAnswer = nullptr;
 
-LPITEMIDLIST WINAPI FakeBrowse(LPBROWSEINFOA info) {
-    g_browseCalls.push_back({info->hwndOwner, info->pidlRoot == nullptr, info->pszDisplayName == nullptr,
-                             info->lpfn == nullptr, info->lpszTitle ? info->lpszTitle : "<null>",
-                             info->ulFlags});
-    return g_browseAnswer;
+Hooks::Installed FakeBrowse() {
+    Hooks::Installed hook = Browse::Install("shell32.dll", "SHBrowseForFolderA");
+    Browse::base = [](LPBROWSEINFOA info) {
+        g_browseCalls.push_back({info->hwndOwner, info->pidlRoot == nullptr, info->pszDisplayName == nullptr,
+                                 info->lpfn == nullptr, info->lpszTitle ? info->lpszTitle : "<null>",
+                                 info->ulFlags});
+        return g_browseAnswer;
+    };
+    return hook;
 }
-
-BOOL WINAPI FailingGetPath(LPCITEMIDLIST, LPSTR) { return FALSE; }
 
 // The shell allocator, counting what is freed with it and its references.
 class CountingMalloc : public IMalloc {
@@ -77,19 +81,6 @@ public:
 private:
     IMalloc *real_ = nullptr;
 };
-CountingMalloc *g_malloc = nullptr;
-HRESULT WINAPI FakeSHGetMalloc(IMalloc **out) {
-    g_malloc->AddRef();
-    *out = g_malloc;
-    return S_OK;
-}
-
-// A drive that is not there.
-std::vector<std::string> g_diskRoots;
-BOOL WINAPI FailingGetDiskFreeSpace(LPCSTR root, LPDWORD, LPDWORD, LPDWORD, LPDWORD) {
-    g_diskRoots.push_back(root ? root : "<null>");
-    return FALSE;
-}
 
 class Dialog : public testing::Test {
 protected:
@@ -97,16 +88,21 @@ protected:
         g_ended.clear();
         g_browseCalls.clear();
         g_browseAnswer = nullptr;
-        g_diskRoots.clear();
         g_hInstance = GetModuleHandleA(nullptr);
         reg.SetString(reg.localMachine(), kProgramFiles, "D:\\Programs");
+        EndDialogHook::base = [](HWND hwnd, INT_PTR result) -> BOOL {
+            g_ended.emplace_back(hwnd, result);
+            return TRUE;
+        };
     }
     void TearDown() override {
         if (dlg) DestroyWindow(dlg);
     }
 
     void Open() {
-        dlg = CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), nullptr, InstallDlgProc, 0);
+        dlg = UnderTest([&] {
+            return CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), nullptr, InstallDlgProc, 0);
+        });
         ASSERT_NE(dlg, nullptr);
     }
     std::string Text(int id) {
@@ -116,9 +112,11 @@ protected:
     }
     // The control's own visibility (the dialog itself is never shown here).
     bool Shown(int id) { return (GetWindowLongA(GetDlgItem(dlg, id), GWL_STYLE) & WS_VISIBLE) != 0; }
+    INT_PTR Message(UINT message, WPARAM w, LPARAM l) {
+        return UnderTest([&] { return InstallDlgProc(dlg, message, w, l); });
+    }
     INT_PTR Command(int id) {
-        return InstallDlgProc(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                              reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
+        return Message(WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
     }
     void ExpectInputState() {
         for (int id : kInputControls) EXPECT_TRUE(Shown(id)) << id;
@@ -128,7 +126,7 @@ protected:
     }
 
     RegistrySandbox reg;
-    ImportHook endDialog{"user32.dll", "EndDialog", reinterpret_cast<void *>(&RecordEndDialog)};
+    Hooks::Installed endDialog = EndDialogHook::Install("user32.dll", "EndDialog");
     HWND dlg = nullptr;
 };
 
@@ -145,7 +143,7 @@ TEST_F(Dialog, OpensCentredWithTheProposalAndBothBoxesChecked) {
     EXPECT_EQ(IsDlgButtonChecked(dlg, IDC_ADD_DESKTOP), 1u);
     ExpectInputState();
     EXPECT_TRUE(reg.ClosedNewestFirst());
-    EXPECT_EQ(InstallDlgProc(dlg, WM_INITDIALOG, 0, 0), 0) << "no focus is claimed";
+    EXPECT_EQ(Message(WM_INITDIALOG, 0, 0), 0) << "no focus is claimed";
 }
 
 TEST_F(Dialog, ProposesTheRecordedFolder) {
@@ -158,7 +156,7 @@ TEST_F(Dialog, CancelEndsTheDialogAndOtherCommandsDoNot) {
     Open();
     EXPECT_EQ(Command(IDC_FOLDER), 0);
     EXPECT_EQ(Command(IDC_ADD_DESKTOP), 0);
-    EXPECT_EQ(InstallDlgProc(dlg, WM_TIMER, 1, 0), 0);
+    EXPECT_EQ(Message(WM_TIMER, 1, 0), 0);
     EXPECT_TRUE(g_ended.empty());
     EXPECT_EQ(Command(IDCANCEL), 1);
     ASSERT_EQ(g_ended.size(), 1u);
@@ -168,7 +166,12 @@ TEST_F(Dialog, CancelEndsTheDialogAndOtherCommandsDoNot) {
 
 TEST_F(Dialog, FailedRunLeavesTheDialogInItsInputState) {
     Open();
-    ImportHook disk("kernel32.dll", "GetDiskFreeSpaceA", reinterpret_cast<void *>(&FailingGetDiskFreeSpace));
+    // A drive that is not there.
+    Hooks::Installed disk = DiskFree::Install("kernel32.dll", "GetDiskFreeSpaceA");
+    DiskFree::inspect = [](CallRecord &r, LPCSTR root, LPDWORD, LPDWORD, LPDWORD, LPDWORD) {
+        r.path = root ? root : "<null>";
+    };
+    DiskFree::base = [](LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD) { return FALSE; };
     MessageBoxScript boxes;
     SetDlgItemTextA(dlg, IDC_FOLDER, "X:\\Tools\\Zorvik\\");
     CheckDlgButton(dlg, IDC_ADD_DESKTOP, 0);
@@ -186,12 +189,12 @@ TEST_F(Dialog, FailedRunLeavesTheDialogInItsInputState) {
         EXPECT_EQ(IsDlgButtonChecked(dlg, IDC_ADD_DESKTOP), 0u);
         ExpectInputState();
     }
-    EXPECT_EQ(g_diskRoots, (std::vector<std::string>{"X:\\", "X:\\"}));
+    EXPECT_EQ(Hooks::Paths({&DiskFree::counter}), (std::vector<std::string>{"X:\\", "X:\\"}));
 }
 
 TEST_F(Dialog, BrowseCancelKeepsTheText) {
     Open();
-    ImportHook browse("shell32.dll", "SHBrowseForFolderA", reinterpret_cast<void *>(&FakeBrowse));
+    Hooks::Installed browse = FakeBrowse();
     SetDlgItemTextA(dlg, IDC_FOLDER, "D:\\Typed");
     EXPECT_EQ(Command(IDC_BROWSE), 0);
     EXPECT_EQ(Text(IDC_FOLDER), "D:\\Typed");
@@ -212,17 +215,17 @@ protected:
         Dialog::SetUp();
         std::wstring wide(folder.path().begin(), folder.path().end());
         ASSERT_EQ(SHParseDisplayName(wide.c_str(), nullptr, &g_browseAnswer, 0, nullptr), S_OK);
-        g_malloc = &allocator;
-    }
-    void TearDown() override {
-        g_malloc = nullptr;
-        Dialog::TearDown();
+        ShellMalloc::base = [this](IMalloc **out) {
+            allocator.AddRef();
+            *out = &allocator;
+            return S_OK;
+        };
     }
 
     ScratchFolder folder{"browse"};
     CountingMalloc allocator;
-    ImportHook browse{"shell32.dll", "SHBrowseForFolderA", reinterpret_cast<void *>(&FakeBrowse)};
-    ImportHook shellMalloc{"shell32.dll", "SHGetMalloc", reinterpret_cast<void *>(&FakeSHGetMalloc)};
+    Hooks::Installed browse = FakeBrowse();
+    Hooks::Installed shellMalloc = ShellMalloc::Install("shell32.dll", "SHGetMalloc");
 };
 
 TEST_F(DialogBrowseChoice, ReplacesTheWholeTextAndFreesTheList) {
@@ -236,7 +239,8 @@ TEST_F(DialogBrowseChoice, ReplacesTheWholeTextAndFreesTheList) {
 
 TEST_F(DialogBrowseChoice, ListWithoutAPathKeepsTheTextAndIsFreed) {
     Open();
-    ImportHook getPath("shell32.dll", "SHGetPathFromIDListA", reinterpret_cast<void *>(&FailingGetPath));
+    Hooks::Installed getPath = PathFromList::Install("shell32.dll", "SHGetPathFromIDListA");
+    PathFromList::FailNext([](int, LPCITEMIDLIST, LPSTR) { return FALSE; });
     SetDlgItemTextA(dlg, IDC_FOLDER, "D:\\Typed");
     EXPECT_EQ(Command(IDC_BROWSE), 0);
     EXPECT_EQ(Text(IDC_FOLDER), "D:\\Typed");

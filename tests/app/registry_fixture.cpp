@@ -1,19 +1,11 @@
 #include "registry_fixture.h"
 
-#include <algorithm>
 #include <stdexcept>
-
-#include "import_hook.h"
 
 namespace {
 
-RegistrySandbox *g_sandbox = nullptr;
-
-using OpenFn = LONG(WINAPI *)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
-using CloseFn = LONG(WINAPI *)(HKEY);
-
-OpenFn g_realOpen = nullptr;
-CloseFn g_realClose = nullptr;
+using RegOpen = COUNTED(RegOpenKeyExA);
+using RegClose = COUNTED(RegCloseKey);
 
 HKEY CreateOne(HKEY parent, const std::string &name) {
     HKEY key = nullptr;
@@ -24,7 +16,9 @@ HKEY CreateOne(HKEY parent, const std::string &name) {
 
 }  // namespace
 
-RegistrySandbox::RegistrySandbox() {
+RegistrySandbox::RegistrySandbox()
+    : openHook_(RegOpen::Install("advapi32.dll", "RegOpenKeyExA")),
+      closeHook_(RegClose::Install("advapi32.dll", "RegCloseKey")) {
     static int counter = 0;
     sandboxPath_ = "Software\\ZorvikTests\\" + std::to_string(GetCurrentProcessId()) + "-" +
                    std::to_string(++counter);
@@ -33,17 +27,30 @@ RegistrySandbox::RegistrySandbox() {
     currentUser_ = CreateOne(sandbox_, "CU");
     localMachine_ = CreateOne(sandbox_, "LM");
 
-    g_realOpen = reinterpret_cast<OpenFn>(ImportedAddress("advapi32.dll", "RegOpenKeyExA"));
-    g_realClose = reinterpret_cast<CloseFn>(ImportedAddress("advapi32.dll", "RegCloseKey"));
-    g_sandbox = this;
-    openHook_ = std::make_unique<ImportHook>("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void *>(&OpenHook));
-    closeHook_ = std::make_unique<ImportHook>("advapi32.dll", "RegCloseKey", reinterpret_cast<void *>(&CloseHook));
+    RegOpen::base = [this](HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY result) {
+        if (parent == HKEY_CURRENT_USER) parent = currentUser_;
+        if (parent == HKEY_LOCAL_MACHINE) parent = localMachine_;
+        openCalls_++;
+        LONG status = RegOpen::real(parent, name, options, access, result);
+        if (status == ERROR_SUCCESS) {
+            opened_.push_back(*result);
+            live_.push_back(*result);
+        }
+        return status;
+    };
+    RegClose::inspect = [this](CallRecord &, HKEY key) {
+        closed_.push_back(key);
+        if (live_.empty() || live_.back() != key) {
+            char text[64];
+            wsprintfA(text, "closed %p out of order or never opened", static_cast<void *>(key));
+            faults_.push_back(text);
+        } else {
+            live_.pop_back();
+        }
+    };
 }
 
 RegistrySandbox::~RegistrySandbox() {
-    openHook_.reset();
-    closeHook_.reset();
-    g_sandbox = nullptr;
     RegCloseKey(localMachine_);
     RegCloseKey(currentUser_);
     RegCloseKey(sandbox_);
@@ -51,10 +58,8 @@ RegistrySandbox::~RegistrySandbox() {
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\ZorvikTests");  // only when no other run is using it
 }
 
-void RegistrySandbox::CloseOwn(HKEY key) { g_realClose(key); }
-
 void RegistrySandbox::CreateKeys(HKEY root, const std::string &keyPath) {
-    CloseOwn(CreateOne(root, keyPath));
+    RegCloseKey(CreateOne(root, keyPath));
 }
 
 void RegistrySandbox::Set(HKEY root, const std::string &path, DWORD type, const std::string &data) {
@@ -67,7 +72,7 @@ void RegistrySandbox::Set(HKEY root, const std::string &path, DWORD type, const 
     }
     LONG status = RegSetValueExA(key, valueName.c_str(), 0, type,
                                  reinterpret_cast<const BYTE *>(data.data()), static_cast<DWORD>(data.size()));
-    if (key != root) CloseOwn(key);
+    if (key != root) RegCloseKey(key);
     if (status != ERROR_SUCCESS) throw std::runtime_error("cannot set registry value " + path);
 }
 
@@ -89,30 +94,4 @@ testing::AssertionResult RegistrySandbox::ClosedNewestFirst() const {
     for (const std::string &f : faults_) out << f << "; ";
     if (!live_.empty()) out << live_.size() << " key(s) left open";
     return out;
-}
-
-LONG WINAPI RegistrySandbox::OpenHook(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY result) {
-    RegistrySandbox *s = g_sandbox;
-    if (parent == HKEY_CURRENT_USER) parent = s->currentUser_;
-    if (parent == HKEY_LOCAL_MACHINE) parent = s->localMachine_;
-    s->openCalls_++;
-    LONG status = g_realOpen(parent, name, options, access, result);
-    if (status == ERROR_SUCCESS) {
-        s->opened_.push_back(*result);
-        s->live_.push_back(*result);
-    }
-    return status;
-}
-
-LONG WINAPI RegistrySandbox::CloseHook(HKEY key) {
-    RegistrySandbox *s = g_sandbox;
-    s->closed_.push_back(key);
-    if (s->live_.empty() || s->live_.back() != key) {
-        char text[64];
-        wsprintfA(text, "closed %p out of order or never opened", static_cast<void *>(key));
-        s->faults_.push_back(text);
-    } else {
-        s->live_.pop_back();
-    }
-    return g_realClose(key);
 }

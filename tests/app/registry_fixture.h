@@ -2,16 +2,16 @@
 // HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE, as the code under test opens them
 // with RegOpenKeyExA, lead to two fresh keys under HKCU\Software\ZorvikTests
 // instead, so tests never touch the prefix's real values and can run side by
-// side. Every open and close made by the code under test is recorded.
+// side. Every open and close made by the code under test (inside UnderTest)
+// is recorded.
 #pragma once
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-class ImportHook;
+#include "import_hook.h"
 
 class RegistrySandbox {
 public:
@@ -45,10 +45,6 @@ public:
     testing::AssertionResult ClosedNewestFirst() const;
 
 private:
-    static LONG WINAPI OpenHook(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY result);
-    static LONG WINAPI CloseHook(HKEY key);
-    void CloseOwn(HKEY key);
-
     std::string sandboxPath_;
     HKEY sandbox_ = nullptr;
     HKEY currentUser_ = nullptr;
@@ -58,6 +54,5 @@ private:
     std::vector<HKEY> live_;
     std::vector<std::string> faults_;
     int openCalls_ = 0;
-    std::unique_ptr<ImportHook> openHook_;
-    std::unique_ptr<ImportHook> closeHook_;
+    Hooks::Installed openHook_, closeHook_;
 };

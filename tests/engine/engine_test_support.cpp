@@ -13,19 +13,6 @@ const int kInputControls[] = {IDC_INPUT_CONTROLS};
 
 INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
-CallLog g_log;
-decltype(&SetWindowTextA) g_originalSetWindowText;
-
-BOOL WINAPI RecordSetWindowText(HWND hwnd, LPCSTR text) {
-    if (GetDlgCtrlID(hwnd) == IDC_PROGRESS) g_log.events.push_back(std::string("progress ") + text);
-    return g_originalSetWindowText(hwnd, text);
-}
-
-WinExecRecorder *g_winExec;
-SystemFolderRedirect *g_system;
-TempNameRecorder *g_tempNames;
-decltype(&GetTempFileNameA) g_originalGetTempFileName;
-
 }  // namespace
 
 TemplateDialog::TemplateDialog() {
@@ -58,91 +45,54 @@ bool TemplateDialog::InInstallingState() const {
     return !Enabled(IDOK) && !Enabled(IDCANCEL) && Visible(IDC_PROGRESS);
 }
 
-CallLog &Log() { return g_log; }
-
-std::vector<std::string> CallLog::Matching(const std::string &prefix) const {
-    std::vector<std::string> out;
-    for (const std::string &e : events)
-        if (e.compare(0, prefix.size(), prefix) == 0) out.push_back(e.substr(prefix.size()));
-    return out;
-}
-
-ProgressRecorder::ProgressRecorder()
-    : hook_("user32.dll", "SetWindowTextA", reinterpret_cast<void *>(&RecordSetWindowText)) {
-    g_originalSetWindowText = hook_.original_as<decltype(&SetWindowTextA)>();
-}
-
-std::vector<std::string> ProgressRecorder::Texts() const { return g_log.Matching("progress "); }
-
-WinExecRecorder::WinExecRecorder(UINT result)
-    : result_(result), hook_("kernel32.dll", "WinExec", reinterpret_cast<void *>(&Hook)) {
-    g_winExec = this;
-}
-
-WinExecRecorder::~WinExecRecorder() { g_winExec = nullptr; }
-
-UINT WINAPI WinExecRecorder::Hook(LPCSTR commandLine, UINT show) {
-    g_winExec->lines_.push_back(commandLine);
-    g_winExec->shows_.push_back(show);
-    return g_winExec->result_;
-}
-
-SystemFolderRedirect::SystemFolderRedirect(const std::string &folder)
-    : folder_((BindLzLibrary(), folder)),
-      hook_("kernel32.dll", "GetSystemDirectoryA", reinterpret_cast<void *>(&Hook)) {
-    g_system = this;
-}
-
-SystemFolderRedirect::~SystemFolderRedirect() { g_system = nullptr; }
-
-UINT WINAPI SystemFolderRedirect::Hook(LPSTR buffer, UINT size) {
-    const std::string &f = g_system->folder_;
-    if (f.size() + 1 > size) return static_cast<UINT>(f.size() + 1);
-    lstrcpyA(buffer, f.c_str());
-    return static_cast<UINT>(f.size());
-}
-
-TempNameRecorder::TempNameRecorder()
-    : hook_("kernel32.dll", "GetTempFileNameA", reinterpret_cast<void *>(&Hook)) {
-    g_originalGetTempFileName = hook_.original_as<decltype(&GetTempFileNameA)>();
-    g_tempNames = this;
-}
-
-TempNameRecorder::~TempNameRecorder() { g_tempNames = nullptr; }
-
-UINT WINAPI TempNameRecorder::Hook(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR name) {
-    UINT r = g_originalGetTempFileName(folder, prefix, unique, name);
-    if (r) g_tempNames->names_.push_back(name);
-    return r;
-}
-
-std::vector<std::string> TempNameRecorder::Surviving() const {
-    std::vector<std::string> out;
-    for (const std::string &n : names_)
-        if (FileExists(n)) out.push_back(n);
-    return out;
-}
-
 EngineTest::EngineTest() : scratch("engine"), system("system") {
     g_hInstance = GetModuleHandleA(nullptr);
-    g_log.events.clear();
-    // Bind LZ32 from the real system folder before GetSystemDirectoryA is redirected.
+    Hooks::ResetCalls();
     if (!BindLzLibrary()) throw std::runtime_error("cannot bind lz32.dll");
     savedOpen_ = g_LZOpenFileA;
     savedCopy_ = g_LZCopy;
     savedClose_ = g_LZClose;
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) savedOverwrite_[i] = PackageTable[i].overwrite;
-    systemRedirect = std::make_unique<SystemFolderRedirect>(system.path());
+    hooks_.push_back(SystemFolder::Install("kernel32.dll", "GetSystemDirectoryA"));
+    SystemFolder::base = [this](LPSTR buffer, UINT size) { return Hooks::AnswerFolder(system.path(), buffer, size); };
+    hooks_.push_back(StartProgram::Install("kernel32.dll", "WinExec"));
+    StartProgram::inspect = [](CallRecord &r, LPCSTR commandLine, UINT show) {
+        r.path = commandLine;
+        r.mode = show;
+    };
+    StartProgram::base = [](LPCSTR, UINT) -> UINT { return 33; };
+    hooks_.push_back(TempFileName::Install("kernel32.dll", "GetTempFileNameA"));
+    TempFileName::after = [](CallRecord &r, UINT result, LPCSTR, LPCSTR, UINT, LPSTR name) {
+        if (result) r.output = name;
+    };
     boxes = std::make_unique<MessageBoxScript>();
 }
 
 EngineTest::~EngineTest() {
-    boxes.reset();
-    systemRedirect.reset();
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = savedOverwrite_[i];
     g_LZOpenFileA = savedOpen_;
     g_LZCopy = savedCopy_;
     g_LZClose = savedClose_;
+}
+
+std::vector<UINT> EngineTest::ShowCommands() const {
+    std::vector<UINT> out;
+    for (const CallRecord &c : Hooks::Calls({&StartProgram::counter})) out.push_back(static_cast<UINT>(c.mode));
+    return out;
+}
+
+std::vector<std::string> EngineTest::TempNames() const {
+    std::vector<std::string> out;
+    for (const CallRecord &c : Hooks::Calls({&TempFileName::counter}))
+        if (!c.output.empty()) out.push_back(c.output);
+    return out;
+}
+
+std::vector<std::string> EngineTest::SurvivingTempNames() const {
+    std::vector<std::string> out;
+    for (const std::string &n : TempNames())
+        if (FileExists(n)) out.push_back(n);
+    return out;
 }
 
 void EngineTest::Answer(std::deque<int> answers) {
@@ -154,7 +104,7 @@ int EngineTest::Run(const std::string &folder, int startMenu, int desktop) {
     char buffer[MAX_PATH] = {};
     if (folder.size() >= sizeof(buffer)) throw std::runtime_error("folder too long for the buffer");
     lstrcpyA(buffer, folder.c_str());
-    int result = OnStart(buffer, startMenu, desktop);
+    int result = UnderTest([&] { return OnStart(buffer, startMenu, desktop); });
     folderAfter = buffer;
     return result;
 }

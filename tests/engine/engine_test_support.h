@@ -1,5 +1,5 @@
-// Shared pieces of the engine tests: a stand-in dialog, recorders for the
-// platform calls that the run makes, and a fixture that keeps each test's
+// Shared pieces of the engine tests: a stand-in dialog, hooks on the platform
+// calls that the run makes, and a fixture that keeps each test's
 // installation, system folder and package state apart from the others.
 #pragma once
 #include <windows.h>
@@ -11,6 +11,7 @@
 
 #include "engine.h"
 #include "import_hook.h"
+#include "lz_hooks.h"
 #include "message_boxes.h"
 #include "scratch.h"
 
@@ -35,99 +36,48 @@ private:
     HWND dialog_ = nullptr;
 };
 
-// One ordered log of the observable calls, shared by the recorders below so
-// that tests can check the order between them.
-struct CallLog {
-    std::vector<std::string> events;
-    std::vector<std::string> Matching(const std::string &prefix) const;
-};
-CallLog &Log();
-
-// SetWindowTextA on IDC_PROGRESS: "progress <text>".
-class ProgressRecorder {
-public:
-    ProgressRecorder();
-    std::vector<std::string> Texts() const;
-
-private:
-    ImportHook hook_;
-};
-
-// WinExec: records "winexec <show> <command line>" and answers `result`
-// without starting anything.
-class WinExecRecorder {
-public:
-    explicit WinExecRecorder(UINT result = 33);
-    ~WinExecRecorder();
-    std::vector<std::string> CommandLines() const { return lines_; }
-    std::vector<UINT> ShowCommands() const { return shows_; }
-
-private:
-    static UINT WINAPI Hook(LPCSTR, UINT);
-    UINT result_;
-    std::vector<std::string> lines_;
-    std::vector<UINT> shows_;
-    ImportHook hook_;
-};
-
-// GetSystemDirectoryA answers `folder` (binds LZ32 first, from the real one).
-class SystemFolderRedirect {
-public:
-    explicit SystemFolderRedirect(const std::string &folder);
-    ~SystemFolderRedirect();
-
-private:
-    static UINT WINAPI Hook(LPSTR, UINT);
-    std::string folder_;
-    ImportHook hook_;
-};
-
-// GetTempFileNameA passes through and remembers every name it handed out.
-class TempNameRecorder {
-public:
-    TempNameRecorder();
-    ~TempNameRecorder();
-    const std::vector<std::string> &Names() const { return names_; }
-    // Names handed out whose files still exist.
-    std::vector<std::string> Surviving() const;
-
-private:
-    static UINT WINAPI Hook(LPCSTR, LPCSTR, UINT, LPSTR);
-    std::vector<std::string> names_;
-    ImportHook hook_;
-};
+// The platform calls that every engine test answers: the system folder is a
+// scratch folder, WinExec records its command line and show command and
+// answers 33 without starting anything, and temporary names are remembered.
+using SystemFolder = COUNTED(GetSystemDirectoryA);
+using StartProgram = COUNTED(WinExec);
+using TempFileName = COUNTED(GetTempFileNameA);
 
 // The base of the tests that run the engine: a dialog, scripted message
-// boxes, a scratch installation folder and system folder, and WinExec that
-// only records. Restores the package flags and the LZ pointers afterwards.
+// boxes, a scratch installation folder and system folder, and the hooks
+// above. Restores the package flags and the LZ pointers afterwards.
 class EngineTest : public ::testing::Test {
 protected:
     EngineTest();
     ~EngineTest() override;
 
-    // Runs OnStart on a copy of `folder` in a 260-byte buffer; the buffer
-    // afterwards is kept in folderAfter.
+    // Runs OnStart, with the hooks acting, on a copy of `folder` in a
+    // 260-byte buffer; the buffer afterwards is kept in folderAfter.
     int Run(const std::string &folder, int startMenu = 0, int desktop = 0);
     // Entries from..to are (are not) in `folder`, byte for byte the package files.
     void ExpectInstalled(const std::string &folder, int from, int to);
     void ExpectNotInstalled(const std::string &folder, int from, int to);
     // Replaces the message-box script: questions get `answers` in order.
     void Answer(std::deque<int> answers);
+    // What WinExec was given.
+    std::vector<std::string> CommandLines() const { return Hooks::Paths({&StartProgram::counter}); }
+    std::vector<UINT> ShowCommands() const;
+    // The names GetTempFileNameA handed out, and those whose files still exist.
+    std::vector<std::string> TempNames() const;
+    std::vector<std::string> SurvivingTempNames() const;
 
     std::string folderAfter;
     std::unique_ptr<MessageBoxScript> boxes;
     TemplateDialog dialog;
     ScratchFolder scratch;
     ScratchFolder system;
-    std::unique_ptr<SystemFolderRedirect> systemRedirect;
-    WinExecRecorder winExec;
-    TempNameRecorder tempNames;
 
 private:
     INT32 savedOverwrite_[PACKAGE_ENTRY_COUNT];
     LZOpenFileAProc savedOpen_;
     LZCopyProc savedCopy_;
     LZCloseProc savedClose_;
+    std::vector<Hooks::Installed> hooks_;
 };
 
 // The original package file of entry i.

@@ -6,44 +6,37 @@
 
 namespace {
 
-// CreateDirectoryA records every attempt ("mkdir <path>"), fails with
-// `error` for the paths in `refuse`, and passes the rest through.
+using MakeFolder = COUNTED(CreateDirectoryA);
+using DiskFree = COUNTED(GetDiskFreeSpaceA);
+
+// CreateDirectoryA records every attempt, fails with `error` for the paths
+// in `refuse`, and passes the rest through.
 struct MkdirRecorder {
-    static std::vector<std::string> refuse;
-    static DWORD error;
-    static decltype(&CreateDirectoryA) original;
-    static BOOL WINAPI Hook(LPCSTR path, LPSECURITY_ATTRIBUTES sa) {
-        Log().events.push_back(std::string("mkdir ") + path);
-        for (const std::string &r : refuse)
-            if (r == path) {
-                SetLastError(error);
-                return FALSE;
-            }
-        return original(path, sa);
+    Hooks::Installed hook = MakeFolder::Install("kernel32.dll", "CreateDirectoryA");
+    explicit MkdirRecorder(std::vector<std::string> refuse = {}, DWORD error = ERROR_ACCESS_DENIED) {
+        MakeFolder::inspect = [](CallRecord &r, LPCSTR path, LPSECURITY_ATTRIBUTES) { r.path = path; };
+        MakeFolder::base = [refuse, error](LPCSTR path, LPSECURITY_ATTRIBUTES sa) -> BOOL {
+            for (const std::string &r : refuse)
+                if (r == path) {
+                    SetLastError(error);
+                    return FALSE;
+                }
+            return MakeFolder::real(path, sa);
+        };
     }
-    ImportHook hook{"kernel32.dll", "CreateDirectoryA", reinterpret_cast<void *>(&Hook)};
-    explicit MkdirRecorder(std::vector<std::string> r = {}, DWORD e = ERROR_ACCESS_DENIED) {
-        refuse = std::move(r);
-        error = e;
-        original = hook.original_as<decltype(&CreateDirectoryA)>();
-    }
-    std::vector<std::string> Attempts() const { return Log().Matching("mkdir "); }
+    std::vector<std::string> Attempts() const { return Hooks::Paths({&MakeFolder::counter}); }
 };
-std::vector<std::string> MkdirRecorder::refuse;
-DWORD MkdirRecorder::error;
-decltype(&CreateDirectoryA) MkdirRecorder::original;
 
 // GetDiskFreeSpaceA records the root it was asked about and passes through.
 struct RootRecorder {
-    static decltype(&GetDiskFreeSpaceA) original;
-    static BOOL WINAPI Hook(LPCSTR root, LPDWORD a, LPDWORD b, LPDWORD c, LPDWORD d) {
-        Log().events.push_back(std::string("root ") + (root ? root : "(null)"));
-        return original(root, a, b, c, d);
+    Hooks::Installed hook = DiskFree::Install("kernel32.dll", "GetDiskFreeSpaceA");
+    RootRecorder() {
+        DiskFree::inspect = [](CallRecord &r, LPCSTR root, LPDWORD, LPDWORD, LPDWORD, LPDWORD) {
+            r.path = root ? root : "(null)";
+        };
     }
-    ImportHook hook{"kernel32.dll", "GetDiskFreeSpaceA", reinterpret_cast<void *>(&Hook)};
-    RootRecorder() { original = hook.original_as<decltype(&GetDiskFreeSpaceA)>(); }
+    std::vector<std::string> Roots() const { return Hooks::Paths({&DiskFree::counter}); }
 };
-decltype(&GetDiskFreeSpaceA) RootRecorder::original;
 
 const UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
 
@@ -63,7 +56,7 @@ class FoldersTest : public EngineTest {};
 TEST_F(FoldersTest, CreateFolderTreeCreatesEachLevelFromTheRootDown) {
     MkdirRecorder mkdir;
     std::string path = scratch / "A\\B";
-    EXPECT_EQ(1, CreateFolderTree(path.c_str()));
+    EXPECT_EQ(1, UnderTest([&] { return CreateFolderTree(path.c_str()); }));
     EXPECT_TRUE(FolderExists(path));
     std::vector<std::string> attempts = mkdir.Attempts();
     ASSERT_GE(attempts.size(), 2u);
@@ -77,8 +70,8 @@ TEST_F(FoldersTest, CreateFolderTreeCreatesEachLevelFromTheRootDown) {
     }
 
     // A trailing backslash ends with one more attempt on the existing folder.
-    Log().events.clear();
-    EXPECT_EQ(1, CreateFolderTree((path + "\\").c_str()));
+    Hooks::trace.clear();
+    EXPECT_EQ(1, UnderTest([&] { return CreateFolderTree((path + "\\").c_str()); }));
     EXPECT_EQ(path + "\\", mkdir.Attempts().back());
     EXPECT_TRUE(boxes->boxes().empty());
 }
@@ -86,7 +79,7 @@ TEST_F(FoldersTest, CreateFolderTreeCreatesEachLevelFromTheRootDown) {
 TEST_F(FoldersTest, CreateFolderTreeReportsTheFolderItCannotMake) {
     std::string path = scratch / "A\\B\\C";
     MkdirRecorder mkdir({scratch / "A\\B"});
-    EXPECT_EQ(0, CreateFolderTree(path.c_str()));
+    EXPECT_EQ(0, UnderTest([&] { return CreateFolderTree(path.c_str()); }));
     EXPECT_EQ(scratch / "A\\B", mkdir.Attempts().back()) << "stops at the first failure";
     ASSERT_EQ(1u, boxes->boxes().size());
     EXPECT_EQ(Format("%sフォルダが作成できませんでした。", scratch / "A\\B"), boxes->boxes()[0].text);
@@ -96,7 +89,7 @@ TEST_F(FoldersTest, CreateFolderTreeReportsTheFolderItCannotMake) {
 
     // A path that starts with a backslash fails on its empty first prefix.
     boxes->clear();
-    EXPECT_EQ(0, CreateFolderTree("\\zt-never"));
+    EXPECT_EQ(0, UnderTest([] { return CreateFolderTree("\\zt-never"); }));
     ASSERT_EQ(1u, boxes->boxes().size());
     EXPECT_EQ("フォルダが作成できませんでした。", boxes->boxes()[0].text);
 }
@@ -107,7 +100,7 @@ TEST_F(FoldersTest, Cp932FoldersAreNeverSplitInsideACharacter) {
     std::string parent = scratch / "ソフト";
     std::string folder = parent + "\\表";
     ASSERT_EQ('\\', folder.back()) << "the test needs a folder whose last byte is 0x5C";
-    EXPECT_EQ(1, CreateFolderTree(folder.c_str()));
+    EXPECT_EQ(1, UnderTest([&] { return CreateFolderTree(folder.c_str()); }));
     EXPECT_TRUE(FolderExists(folder));
     for (const std::string &a : mkdir.Attempts())
         EXPECT_TRUE(a == "C:\\zt" || a == scratch.path() || a == parent || a == folder) << a;
@@ -123,8 +116,8 @@ TEST_F(FoldersTest, Cp932FoldersAreNeverSplitInsideACharacter) {
     ASSERT_EQ(1u, boxes->boxes().size());
     EXPECT_EQ(Format("%sフォルダはありません。作成しますか？", folder), boxes->boxes()[0].text);
     ExpectInstalled(folder, 0, 13);
-    ASSERT_EQ(1u, winExec.CommandLines().size());
-    EXPECT_EQ("\"" + folder + "\\Zorvik.exe\" ", winExec.CommandLines()[0]);
+    ASSERT_EQ(1u, CommandLines().size());
+    EXPECT_EQ("\"" + folder + "\\Zorvik.exe\" ", CommandLines()[0]);
     EXPECT_EQ(std::vector<std::string>{"ソフト"}, ListFolder(scratch.path()));
 
     // With a real trailing backslash after 表, exactly that one goes.
@@ -139,7 +132,7 @@ TEST_F(FoldersTest, TrailingBackslashIsRemovedOnceAndTheRootComesFromTheFirstCol
     std::string folder = scratch / "inst";
     ASSERT_EQ(1, Run(folder + "\\"));
     EXPECT_EQ(folder, folderAfter);
-    EXPECT_EQ(std::vector<std::string>{"C:\\"}, Log().Matching("root "));
+    EXPECT_EQ(std::vector<std::string>{"C:\\"}, roots.Roots());
     EXPECT_TRUE(boxes->boxes().empty()) << "a missing folder with an existing parent asks nothing";
     ExpectInstalled(folder, 0, 13);
     EXPECT_TRUE(dialog.InInstallingState()) << "a complete run does not go back to input";
@@ -158,7 +151,7 @@ TEST_F(FoldersTest, RelativeFolderTakesTheCurrentDirectorysDrive) {
     int result = Run("Apps\\Zorvik");
     SetCurrentDirectoryA(previous);
     ASSERT_EQ(1, result);
-    EXPECT_EQ(std::vector<std::string>{"C:\\"}, Log().Matching("root "));
+    EXPECT_EQ(std::vector<std::string>{"C:\\"}, roots.Roots());
     ASSERT_EQ(1u, boxes->boxes().size());
     EXPECT_EQ("Apps\\Zorvikフォルダはありません。作成しますか？", boxes->boxes()[0].text);
     ExpectInstalled(scratch / "Apps\\Zorvik", 0, 13);
@@ -173,7 +166,7 @@ TEST_F(FoldersTest, MissingParentsAskAndNoStopsWithoutAMessage) {
     EXPECT_EQ(kQuestion, boxes->boxes()[0].type);
     EXPECT_FALSE(FolderExists(scratch / "P"));
     EXPECT_TRUE(dialog.InInputState());
-    EXPECT_TRUE(winExec.CommandLines().empty());
+    EXPECT_TRUE(CommandLines().empty());
 
     Answer({IDYES});
     ASSERT_EQ(1, Run(folder));
@@ -217,7 +210,7 @@ TEST_F(FoldersTest, FolderTooLongForItsPathsIsRefusedBeforeAnythingIsMade) {
     ASSERT_EQ(1u, boxes->boxes().size());
     EXPECT_EQ(Format("%sフォルダが作成できません。", tooLong), boxes->boxes()[0].text);
     EXPECT_TRUE(mkdir.Attempts().empty());
-    EXPECT_TRUE(tempNames.Names().empty());
+    EXPECT_TRUE(TempNames().empty());
     EXPECT_TRUE(dialog.InInputState());
 
     // The longest that can be typed into the buffer is refused the same way.
@@ -234,7 +227,7 @@ TEST_F(FoldersTest, FolderTooLongForItsPathsIsRefusedBeforeAnythingIsMade) {
     Answer({IDYES});
     ASSERT_EQ(1, Run(longest)) << (boxes->texts().empty() ? "" : boxes->texts().back());
     ExpectInstalled(longest, 0, 13);
-    EXPECT_TRUE(tempNames.Surviving().empty());
+    EXPECT_TRUE(SurvivingTempNames().empty());
 }
 
 }  // namespace

@@ -8,96 +8,29 @@ namespace {
 
 const int kFirstSystemEntry = 14;  // Msvcrt.dll, then Mfc42.dll
 
-// LZ entries that fail on demand; the rest is the real LZ32.
-struct LzFaults {
-    static LZOpenFileAProc realOpen;
-    static LZCopyProc realCopy;
-    static std::string mangleIn;       // OF_CREATE in this folder opens the name ending in '_' instead,
-                                       // as LZ32 does when the name itself cannot be created
-    static bool failRead;              // OF_READ fails
-    static LONG copyResult;            // LZCopy answers this without copying (when nonzero)
+using FindPayload = COUNTED(FindResourceA);
+using LoadPayload = COUNTED(LoadResource);
+using LockPayload = COUNTED(LockResource);
+using OpenProbe = COUNTED(OpenFile);
+using MakeFile = COUNTED(CreateFileA);
 
-    static INT WINAPI Open(LPSTR path, LPOFSTRUCT ofs, WORD mode) {
-        std::string p = path;
-        if ((mode & OF_CREATE) && p.rfind(mangleIn + "\\", 0) == 0) {
-            p.back() = '_';
-            return realOpen(&p[0], ofs, mode);
-        }
-        if (!(mode & OF_CREATE) && failRead) return LZERROR_BADINHANDLE;
-        return realOpen(path, ofs, mode);
-    }
-    static LONG WINAPI Copy(INT source, INT target) {
-        return copyResult ? copyResult : realCopy(source, target);
-    }
-    LzFaults() {
-        realOpen = g_LZOpenFileA;
-        realCopy = g_LZCopy;
-        mangleIn = "?";
-        failRead = false;
-        copyResult = 0;
-        g_LZOpenFileA = &Open;
-        g_LZCopy = &Copy;
-    }
+// The LZ functions hooked: the real LZ32 unless a test answers or fails a call.
+struct LzHooks {
+    Hooks::Installed open = LzOpen::InstallPointer(&g_LZOpenFileA, "LZOpenFileA");
+    Hooks::Installed copy = LzCopy::InstallPointer(&g_LZCopy, "LZCopy");
 };
-LZOpenFileAProc LzFaults::realOpen;
-LZCopyProc LzFaults::realCopy;
-std::string LzFaults::mangleIn;
-bool LzFaults::failRead;
-LONG LzFaults::copyResult;
 
-// Resource functions that fail for one payload.
+// The resource functions; a test chooses which call fails.
 struct ResourceFaults {
-    static INT32 failFind;
-    static bool failLoad, failLock;
-    static decltype(&FindResourceA) find;
-    static decltype(&LoadResource) load;
-    static decltype(&LockResource) lock;
-    static HRSRC WINAPI Find(HMODULE m, LPCSTR name, LPCSTR type) {
-        if (reinterpret_cast<UINT_PTR>(name) == static_cast<UINT_PTR>(failFind)) return nullptr;
-        return find(m, name, type);
-    }
-    static HGLOBAL WINAPI Load(HMODULE m, HRSRC r) { return failLoad ? nullptr : load(m, r); }
-    static LPVOID WINAPI Lock(HGLOBAL g) { return failLock ? nullptr : lock(g); }
-    ImportHook findHook{"kernel32.dll", "FindResourceA", reinterpret_cast<void *>(&Find)};
-    ImportHook loadHook{"kernel32.dll", "LoadResource", reinterpret_cast<void *>(&Load)};
-    ImportHook lockHook{"kernel32.dll", "LockResource", reinterpret_cast<void *>(&Lock)};
-    ResourceFaults(INT32 missing, bool noLoad, bool noLock) {
-        failFind = missing;
-        failLoad = noLoad;
-        failLock = noLock;
-        find = findHook.original_as<decltype(&FindResourceA)>();
-        load = loadHook.original_as<decltype(&LoadResource)>();
-        lock = lockHook.original_as<decltype(&LockResource)>();
+    Hooks::Installed find = FindPayload::Install("kernel32.dll", "FindResourceA");
+    Hooks::Installed load = LoadPayload::Install("kernel32.dll", "LoadResource");
+    Hooks::Installed lock = LockPayload::Install("kernel32.dll", "LockResource");
+    ResourceFaults() {
+        FindPayload::fail = [](int, HMODULE, LPCSTR, LPCSTR) -> HRSRC { return nullptr; };
+        LoadPayload::fail = [](int, HMODULE, HRSRC) -> HGLOBAL { return nullptr; };
+        LockPayload::fail = [](int, HGLOBAL) -> LPVOID { return nullptr; };
     }
 };
-INT32 ResourceFaults::failFind;
-bool ResourceFaults::failLoad, ResourceFaults::failLock;
-decltype(&FindResourceA) ResourceFaults::find;
-decltype(&LoadResource) ResourceFaults::load;
-decltype(&LockResource) ResourceFaults::lock;
-
-// OpenFile records "openfile <path>" and passes through.
-decltype(&OpenFile) g_originalOpenFile;
-HFILE WINAPI LogOpenFile(LPCSTR path, LPOFSTRUCT ofs, UINT mode) {
-    Log().events.push_back(std::string("openfile ") + path);
-    return g_originalOpenFile(path, ofs, mode);
-}
-
-// CreateFileA refuses the temporary files of the run.
-decltype(&CreateFileA) g_originalCreateFile;
-HANDLE WINAPI RefuseTempFile(LPCSTR path, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
-                             HANDLE t) {
-    if (std::string(path).find("\\ZIN") != std::string::npos) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    return g_originalCreateFile(path, a, s, sa, c, f, t);
-}
-
-UINT WINAPI FailTempFileName(LPCSTR, LPCSTR, UINT, LPSTR) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-}
 
 class PlacementTest : public EngineTest {
 protected:
@@ -125,8 +58,8 @@ TEST_F(PlacementTest, AllSixteenFilesAreExpandedByteForByte) {
     ExpectInstalled(system.path(), kFirstSystemEntry, 15);
     ExpectNotInstalled(Install(), kFirstSystemEntry, 15);
     // Per entry, one name in the temporary folder and one beside the destination.
-    EXPECT_EQ(32u, tempNames.Names().size());
-    EXPECT_TRUE(tempNames.Surviving().empty());
+    EXPECT_EQ(32u, TempNames().size());
+    EXPECT_TRUE(SurvivingTempNames().empty());
     ExpectOnlyPackageFiles(Install());
     ExpectOnlyPackageFiles(system.path());
     EXPECT_EQ(0, PackageTable[14].overwrite);
@@ -160,23 +93,24 @@ TEST_F(PlacementTest, ARuntimeLibraryInTheSystemFolderGetsAPrivateCopy) {
     EXPECT_EQ("the system's own copy", ReadWholeFile(systemMfc));
     EXPECT_EQ(systemMsvcrt, ReadWholeFile(system / "Msvcrt.dll"));
     ExpectInstalled(Install(), 14, 15);
-    EXPECT_TRUE(tempNames.Surviving().empty());
+    EXPECT_TRUE(SurvivingTempNames().empty());
 }
 
 TEST_F(PlacementTest, TheChangedFlagLastsForLaterRunsInTheProcess) {
-    WriteWholeFile(system / "Mfc42.dll", "old");
+    const std::string library = system / "Mfc42.dll";
+    WriteWholeFile(library, "old");
     ASSERT_EQ(1, Run(Install()));
     ASSERT_EQ(1, PackageTable[15].overwrite);
 
     // With the system copy gone, the entry goes back to the system folder,
     // written without the existence test.
-    DeleteFileA((system / "Mfc42.dll").c_str());
-    ImportHook open("kernel32.dll", "OpenFile", reinterpret_cast<void *>(&LogOpenFile));
-    g_originalOpenFile = open.original_as<decltype(&OpenFile)>();
+    DeleteFileA(library.c_str());
+    Hooks::Installed open = OpenProbe::Install("kernel32.dll", "OpenFile");
+    OpenProbe::inspect = [](CallRecord &r, LPCSTR path, LPOFSTRUCT, UINT) { r.path = path; };
     ASSERT_EQ(1, Run(Install()));
     ExpectInstalled(system.path(), 15, 15);
-    std::vector<std::string> probes = Log().Matching("openfile ");
-    EXPECT_EQ(1, std::count(probes.begin(), probes.end(), system / "Mfc42.dll")) << "only the probe";
+    std::vector<std::string> probes = Hooks::Paths({&OpenProbe::counter});
+    EXPECT_EQ(1, std::count(probes.begin(), probes.end(), library)) << "only the probe";
 }
 
 TEST_F(PlacementTest, AReadOnlyDestinationStopsAtItsEntryAndIsKept) {
@@ -190,39 +124,46 @@ TEST_F(PlacementTest, AReadOnlyDestinationStopsAtItsEntryAndIsKept) {
     EXPECT_EQ("a file the user protected", ReadWholeFile(Dest(5)));
     ExpectInstalled(Install(), 0, 4);
     ExpectNotInstalled(Install(), 6, 13);
-    EXPECT_TRUE(tempNames.Surviving().empty());
+    EXPECT_TRUE(SurvivingTempNames().empty());
     ExpectOnlyPackageFiles(Install());
     EXPECT_TRUE(dialog.InInputState());
-    EXPECT_TRUE(winExec.CommandLines().empty());
+    EXPECT_TRUE(CommandLines().empty());
 }
 
 TEST_F(PlacementTest, AMissingResourceNamesIndexAndIdentifier) {
-    ResourceFaults faults(9010, false, false);
+    const int missing = 7;
+    ResourceFaults faults;
+    FindPayload::counter.failAt = missing + 1;   // one lookup per entry
     EXPECT_EQ(0, Run(Install()));
     EXPECT_EQ("Internal error in OnStart():FindResource(7,9010).", OnlyBox().text);
     ExpectInstalled(Install(), 0, 6);
     ExpectNotInstalled(Install(), 7, 13);
-    EXPECT_EQ(14u, tempNames.Names().size());
+    EXPECT_EQ(14u, TempNames().size());
 }
 
 TEST_F(PlacementTest, ResourcesThatCannotBeLoadedOrLocked) {
     {
-        ResourceFaults faults(0, true, false);
+        ResourceFaults faults;
+        LoadPayload::counter.failAt = 1;
         EXPECT_EQ(0, Run(Install()));
         EXPECT_EQ("Internal error in OnStart():LoadResource().", OnlyBox().text);
     }
     boxes->clear();
     {
-        ResourceFaults faults(0, false, true);
+        ResourceFaults faults;
+        LockPayload::counter.failAt = 1;
         EXPECT_EQ(0, Run(Install()));
         EXPECT_EQ("Internal error in OnStart():LockResource().", OnlyBox().text);
     }
-    EXPECT_TRUE(tempNames.Names().empty());
+    EXPECT_TRUE(TempNames().empty());
     ExpectNotInstalled(Install(), 0, 0);
 }
 
 TEST_F(PlacementTest, NoTemporaryNameStopsBeforeAnyWrite) {
-    ImportHook fail("kernel32.dll", "GetTempFileNameA", reinterpret_cast<void *>(&FailTempFileName));
+    TempFileName::FailNext([](int, LPCSTR, LPCSTR, UINT, LPSTR) -> UINT {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    });
     EXPECT_EQ(0, Run(Install()));
     EXPECT_EQ(Format("一時ファイル%sが作成できませんでした。", TempFolder()), OnlyBox().text);
     ExpectNotInstalled(Install(), 0, 0);
@@ -230,21 +171,24 @@ TEST_F(PlacementTest, NoTemporaryNameStopsBeforeAnyWrite) {
 }
 
 TEST_F(PlacementTest, ATemporaryFileThatCannotBeWrittenIsNamedAndRemoved) {
-    ImportHook hook("kernel32.dll", "CreateFileA", reinterpret_cast<void *>(&RefuseTempFile));
-    g_originalCreateFile = hook.original_as<decltype(&CreateFileA)>();
+    Hooks::Installed create = MakeFile::Install("kernel32.dll", "CreateFileA");
+    MakeFile::FailNext([](int, LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    });
     EXPECT_EQ(0, Run(Install()));
-    ASSERT_EQ(1u, tempNames.Names().size());
-    EXPECT_EQ(Format("一時ファイル%sが作成できませんでした。", tempNames.Names()[0]), OnlyBox().text);
-    EXPECT_TRUE(tempNames.Surviving().empty());
+    ASSERT_EQ(1u, TempNames().size());
+    EXPECT_EQ(Format("一時ファイル%sが作成できませんでした。", TempNames()[0]), OnlyBox().text);
+    EXPECT_TRUE(SurvivingTempNames().empty());
 }
 
 TEST_F(PlacementTest, ATemporaryFileThatCannotBeOpenedForExpansion) {
-    LzFaults lz;
-    lz.failRead = true;
+    LzHooks lz;
+    LzOpen::FailNext([](int, LPSTR, LPOFSTRUCT, WORD) -> INT { return LZERROR_BADINHANDLE; });
     EXPECT_EQ(0, Run(Install()));
-    ASSERT_EQ(1u, tempNames.Names().size());
-    EXPECT_EQ(Format("一時ファイル%sが読み込めませんでした。", tempNames.Names()[0]), OnlyBox().text);
-    EXPECT_TRUE(tempNames.Surviving().empty());
+    ASSERT_EQ(1u, TempNames().size());
+    EXPECT_EQ(Format("一時ファイル%sが読み込めませんでした。", TempNames()[0]), OnlyBox().text);
+    EXPECT_TRUE(SurvivingTempNames().empty());
 }
 
 TEST_F(PlacementTest, WithoutLz32TheFirstEntryFails) {
@@ -253,41 +197,48 @@ TEST_F(PlacementTest, WithoutLz32TheFirstEntryFails) {
     g_LZCopy = nullptr;
     g_LZClose = nullptr;
     EXPECT_EQ(0, Run(Install()));
-    ASSERT_EQ(1u, tempNames.Names().size());
-    EXPECT_EQ(Format("一時ファイル%sが読み込めませんでした。", tempNames.Names()[0]), OnlyBox().text);
-    EXPECT_TRUE(tempNames.Surviving().empty());
+    ASSERT_EQ(1u, TempNames().size());
+    EXPECT_EQ(Format("一時ファイル%sが読み込めませんでした。", TempNames()[0]), OnlyBox().text);
+    EXPECT_TRUE(SurvivingTempNames().empty());
     EXPECT_EQ(nullptr, g_LZCopy);
 }
 
 TEST_F(PlacementTest, AFailedExpansionKeepsTheOldFile) {
     CreateDirectoryA(Install().c_str(), nullptr);
     WriteWholeFile(Dest(0), "an older program");
-    LzFaults lz;
-    lz.copyResult = LZERROR_WRITE;
+    LzHooks lz;
+    LzCopy::FailNext([](int, INT, INT) -> LONG { return LZERROR_WRITE; });
     EXPECT_EQ(0, Run(Install()));
     EXPECT_EQ(Format("%sがインストールませんでした。", Dest(0)), OnlyBox().text);
     EXPECT_EQ("an older program", ReadWholeFile(Dest(0)));
-    EXPECT_TRUE(tempNames.Surviving().empty());
+    EXPECT_TRUE(SurvivingTempNames().empty());
     ExpectOnlyPackageFiles(Install());
 
     // LZCopy reports the full length but nothing reaches the new file.
     boxes->clear();
-    lz.copyResult = static_cast<LONG>(OriginalOf(0).size());
+    const LONG length = static_cast<LONG>(OriginalOf(0).size());
+    LzCopy::FailNext([length](int, INT, INT) { return length; });
     EXPECT_EQ(0, Run(Install()));
     EXPECT_EQ(Format("%sがインストールませんでした。", Dest(0)), OnlyBox().text);
     EXPECT_EQ("an older program", ReadWholeFile(Dest(0)));
-    EXPECT_TRUE(tempNames.Surviving().empty());
+    EXPECT_TRUE(SurvivingTempNames().empty());
 }
 
 TEST_F(PlacementTest, AFileCreatedUnderTheLzFallbackNameIsRemoved) {
     CreateDirectoryA(Install().c_str(), nullptr);
     WriteWholeFile(Dest(0), "an older program");
-    LzFaults lz;
-    lz.mangleIn = Install();
+    // LZ32 opens the name ending in '_' instead when the name itself cannot be created.
+    LzHooks lz;
+    LzOpen::base = [this](LPSTR path, LPOFSTRUCT ofs, WORD mode) {
+        std::string p = path;
+        if (!(mode & OF_CREATE) || p.rfind(Install() + "\\", 0) != 0) return LzOpen::real(path, ofs, mode);
+        p.back() = '_';
+        return LzOpen::real(&p[0], ofs, mode);
+    };
     EXPECT_EQ(0, Run(Install()));
     EXPECT_EQ(Format("%sが書き込めませんでした。", Dest(0)), OnlyBox().text);
     EXPECT_EQ("an older program", ReadWholeFile(Dest(0)));
-    EXPECT_TRUE(tempNames.Surviving().empty());
+    EXPECT_TRUE(SurvivingTempNames().empty());
     ExpectOnlyPackageFiles(Install());
 }
 
@@ -295,17 +246,17 @@ TEST_F(PlacementTest, AFileCreatedUnderTheLzFallbackNameIsRemoved) {
 // entry is expanded into must be opened through the open-file record too.
 TEST_F(PlacementTest, TheOpenFileRecordLimitsTheDestinationPath) {
     char launch[MAX_PATH] = {};
-    const int backdrop = 4;  // "Backdrop.gif", the longest name
-    ASSERT_EQ(12, lstrlenA(PackageTable[backdrop].fileName));
+    const int longest = 4;  // "Backdrop.gif", the longest name
+    ASSERT_EQ(12, lstrlenA(PackageTable[longest].fileName));
     std::string fits = scratch / std::string(127 - 12 - 1 - scratch.path().size() - 1, 'a');
     std::string over = fits + std::string(5, 'b');  // even "ZIN1.tmp" reaches 128 bytes
     CreateDirectoryA(fits.c_str(), nullptr);
     CreateDirectoryA(over.c_str(), nullptr);
-    EXPECT_EQ(1, PlaceEntry(backdrop, fits.c_str(), 0, 0, launch));
-    ExpectInstalled(fits, backdrop, backdrop);
-    EXPECT_EQ(0, PlaceEntry(backdrop, over.c_str(), 0, 0, launch));
+    EXPECT_EQ(1, UnderTest([&] { return PlaceEntry(longest, fits.c_str(), 0, 0, launch); }));
+    ExpectInstalled(fits, longest, longest);
+    EXPECT_EQ(0, UnderTest([&] { return PlaceEntry(longest, over.c_str(), 0, 0, launch); }));
     EXPECT_EQ(Format("%sが書き込めませんでした。", over + "\\Backdrop.gif"), OnlyBox().text);
-    EXPECT_TRUE(tempNames.Surviving().empty());
+    EXPECT_TRUE(SurvivingTempNames().empty());
     EXPECT_TRUE(ListFolder(over).empty());
 }
 

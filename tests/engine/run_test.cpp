@@ -8,53 +8,40 @@ namespace {
 
 const UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
 
-// GetDiskFreeSpaceA answers the configured geometry.
+using DiskFree = COUNTED(GetDiskFreeSpaceA);
+using Show = COUNTED(ShowWindow);
+using Enable = COUNTED(EnableWindow);
+using WindowText = COUNTED(SetWindowTextA);
+using FindPayload = COUNTED(FindResourceA);
+
+// GetDiskFreeSpaceA answers the given geometry.
 struct FreeSpace {
-    static DWORD sectorsPerCluster, bytesPerSector, freeClusters;
-    static BOOL WINAPI Hook(LPCSTR, LPDWORD spc, LPDWORD bps, LPDWORD fc, LPDWORD tc) {
-        *spc = sectorsPerCluster;
-        *bps = bytesPerSector;
-        *fc = freeClusters;
-        *tc = freeClusters + 1000;
-        return TRUE;
-    }
-    ImportHook hook{"kernel32.dll", "GetDiskFreeSpaceA", reinterpret_cast<void *>(&Hook)};
-    FreeSpace(DWORD spc, DWORD bps, DWORD fc) {
-        sectorsPerCluster = spc;
-        bytesPerSector = bps;
-        freeClusters = fc;
+    Hooks::Installed hook = DiskFree::Install("kernel32.dll", "GetDiskFreeSpaceA");
+    FreeSpace(DWORD sectorsPerCluster, DWORD bytesPerSector, DWORD freeClusters) {
+        DiskFree::base = [=](LPCSTR, LPDWORD spc, LPDWORD bps, LPDWORD fc, LPDWORD tc) -> BOOL {
+            *spc = sectorsPerCluster;
+            *bps = bytesPerSector;
+            *fc = freeClusters;
+            *tc = freeClusters + 1000;
+            return TRUE;
+        };
     }
 };
-DWORD FreeSpace::sectorsPerCluster, FreeSpace::bytesPerSector, FreeSpace::freeClusters;
 
 // ShowWindow and EnableWindow on the dialog's controls: "show <id> <cmd>", "enable <id> <flag>".
 struct ControlRecorder {
-    static decltype(&ShowWindow) originalShow;
-    static decltype(&EnableWindow) originalEnable;
-    static BOOL WINAPI Show(HWND w, int cmd) {
-        Log().events.push_back("state show " + std::to_string(GetDlgCtrlID(w)) + " " + std::to_string(cmd));
-        return originalShow(w, cmd);
-    }
-    static BOOL WINAPI Enable(HWND w, BOOL on) {
-        Log().events.push_back("state enable " + std::to_string(GetDlgCtrlID(w)) + " " + std::to_string(on));
-        return originalEnable(w, on);
-    }
-    ImportHook show{"user32.dll", "ShowWindow", reinterpret_cast<void *>(&Show)};
-    ImportHook enable{"user32.dll", "EnableWindow", reinterpret_cast<void *>(&Enable)};
+    Hooks::Installed show = Show::Install("user32.dll", "ShowWindow");
+    Hooks::Installed enable = Enable::Install("user32.dll", "EnableWindow");
     ControlRecorder() {
-        originalShow = show.original_as<decltype(&ShowWindow)>();
-        originalEnable = enable.original_as<decltype(&EnableWindow)>();
+        Show::inspect = [](CallRecord &r, HWND w, int cmd) {
+            r.path = "show " + std::to_string(GetDlgCtrlID(w)) + " " + std::to_string(cmd);
+        };
+        Enable::inspect = [](CallRecord &r, HWND w, BOOL on) {
+            r.path = "enable " + std::to_string(GetDlgCtrlID(w)) + " " + std::to_string(on);
+        };
     }
+    std::vector<std::string> States() const { return Hooks::Paths({&Show::counter, &Enable::counter}); }
 };
-decltype(&ShowWindow) ControlRecorder::originalShow;
-decltype(&EnableWindow) ControlRecorder::originalEnable;
-
-// FindResourceA logs which payload each entry looks up: "resource <id>".
-decltype(&FindResourceA) g_originalFindResource;
-HRSRC WINAPI LogFindResource(HMODULE module, LPCSTR name, LPCSTR type) {
-    Log().events.push_back("resource " + std::to_string(reinterpret_cast<UINT_PTR>(name)));
-    return g_originalFindResource(module, name, type);
-}
 
 class RunTest : public EngineTest {
 protected:
@@ -115,9 +102,15 @@ TEST_F(RunTest, LargeDrivesPassEvenWhereA32BitProductWouldWrap) {
 }
 
 TEST_F(RunTest, SixteenPercentagesPrecedeTheirEntriesAndEndAt100) {
-    ProgressRecorder progress;
-    ImportHook find("kernel32.dll", "FindResourceA", reinterpret_cast<void *>(&LogFindResource));
-    g_originalFindResource = find.original_as<decltype(&FindResourceA)>();
+    // SetWindowTextA on the progress label: "progress <text>"; FindResourceA: "resource <id>".
+    Hooks::Installed progress = WindowText::Install("user32.dll", "SetWindowTextA");
+    WindowText::inspect = [](CallRecord &r, HWND w, LPCSTR t) {
+        r.path = (GetDlgCtrlID(w) == IDC_PROGRESS ? "progress " : "another control ") + std::string(t);
+    };
+    Hooks::Installed find = FindPayload::Install("kernel32.dll", "FindResourceA");
+    FindPayload::inspect = [](CallRecord &r, HMODULE, LPCSTR name, LPCSTR) {
+        r.path = "resource " + std::to_string(reinterpret_cast<UINT_PTR>(name));
+    };
     ASSERT_EQ(1, Run(scratch / "inst"));
 
     std::vector<std::string> expected;
@@ -126,7 +119,7 @@ TEST_F(RunTest, SixteenPercentagesPrecedeTheirEntriesAndEndAt100) {
         expected.push_back("progress インストール中．．．" + std::to_string(percents[i]) + "%");
         expected.push_back("resource " + std::to_string(PackageTable[i].resourceId));
     }
-    EXPECT_EQ(expected, Log().events);
+    EXPECT_EQ(expected, Hooks::Paths({&WindowText::counter, &FindPayload::counter}));
     char text[64] = {};
     GetWindowTextA(dialog.item(IDC_PROGRESS), text, sizeof(text));
     EXPECT_STREQ("インストール中．．．100%", text);
@@ -134,9 +127,9 @@ TEST_F(RunTest, SixteenPercentagesPrecedeTheirEntriesAndEndAt100) {
 
 TEST_F(RunTest, SetInstallingStateSwitchesTheControlsInOrder) {
     ControlRecorder controls;
-    SetInstallingState(1);
+    UnderTest([] { SetInstallingState(1); });
     EXPECT_TRUE(dialog.InInstallingState());
-    SetInstallingState(0);
+    UnderTest([] { SetInstallingState(0); });
     EXPECT_TRUE(dialog.InInputState());
     const std::vector<std::string> expected = {
         "show 1005 0", "show 1000 0", "show 1003 0", "show 1006 0", "show 1001 0", "show 1002 0",
@@ -144,13 +137,13 @@ TEST_F(RunTest, SetInstallingStateSwitchesTheControlsInOrder) {
         "show 1005 5", "show 1000 5", "show 1003 5", "show 1006 5", "show 1001 5", "show 1002 5",
         "enable 1 1", "enable 2 1", "show 1008 0",
     };
-    EXPECT_EQ(expected, Log().Matching("state "));
+    EXPECT_EQ(expected, controls.States());
 }
 
 TEST_F(RunTest, StopGoesBackToInputAndTheNextRunStartsOver) {
     ControlRecorder controls;
     EXPECT_EQ(0, Run("X:\\Zorvik"));
-    std::vector<std::string> states = Log().Matching("state ");
+    std::vector<std::string> states = controls.States();
     ASSERT_EQ(18u, states.size()) << "installing, then input";
     EXPECT_EQ("show 1008 5", states[8]);
     EXPECT_EQ("show 1008 0", states[17]);
@@ -162,8 +155,8 @@ TEST_F(RunTest, StopGoesBackToInputAndTheNextRunStartsOver) {
 
 TEST_F(RunTest, ShowMessageIsOwnedByTheDialogAndTitledWithItsCaption) {
     Answer({IDYES});
-    EXPECT_EQ(IDYES, ShowMessage("question", kQuestion));
-    EXPECT_EQ(IDOK, ShowMessage("note", MB_OK));
+    EXPECT_EQ(IDYES, UnderTest([] { return ShowMessage("question", kQuestion); }));
+    EXPECT_EQ(IDOK, UnderTest([] { return ShowMessage("note", MB_OK); }));
     ASSERT_EQ(2u, boxes->boxes().size());
     EXPECT_EQ(dialog.hwnd(), boxes->boxes()[0].owner);
     EXPECT_EQ(kDialogCaption, boxes->boxes()[0].title);
@@ -173,8 +166,10 @@ TEST_F(RunTest, ShowMessageIsOwnedByTheDialogAndTitledWithItsCaption) {
     // Without a dialog: no owner, the title "Message"; nothing to switch.
     HWND saved = g_hDlg;
     g_hDlg = nullptr;
-    ShowMessage("alone", MB_OK);
-    SetInstallingState(1);
+    UnderTest([] {
+        ShowMessage("alone", MB_OK);
+        SetInstallingState(1);
+    });
     g_hDlg = saved;
     EXPECT_EQ(nullptr, boxes->boxes()[2].owner);
     EXPECT_EQ("Message", boxes->boxes()[2].title);
@@ -184,15 +179,15 @@ TEST_F(RunTest, ShowMessageIsOwnedByTheDialogAndTitledWithItsCaption) {
 TEST_F(RunTest, StartsTheProgramWithItsQuotedPathShown) {
     std::string folder = scratch / "inst";
     ASSERT_EQ(1, Run(folder));
-    ASSERT_EQ(1u, winExec.CommandLines().size());
-    EXPECT_EQ("\"" + folder + "\\Zorvik.exe\" ", winExec.CommandLines()[0]);
-    EXPECT_EQ(std::vector<UINT>{SW_SHOW}, winExec.ShowCommands());
+    ASSERT_EQ(1u, CommandLines().size());
+    EXPECT_EQ("\"" + folder + "\\Zorvik.exe\" ", CommandLines()[0]);
+    EXPECT_EQ(std::vector<UINT>{SW_SHOW}, ShowCommands());
     EXPECT_TRUE(boxes->boxes().empty());
 }
 
 TEST_F(RunTest, AProgramThatCannotStartIsReported) {
     std::string folder = scratch / "inst";
-    WinExecRecorder refused(31);
+    StartProgram::FailNext([](int, LPCSTR, UINT) -> UINT { return 31; });
     EXPECT_EQ(0, Run(folder));
     ASSERT_EQ(1u, boxes->boxes().size());
     EXPECT_EQ(Format("%sが起動できません。", folder + "\\Zorvik.exe"), boxes->boxes()[0].text);
@@ -203,9 +198,7 @@ TEST_F(RunTest, AProgramThatCannotStartIsReported) {
 // The one test that really starts the installed program, then closes it.
 TEST_F(RunTest, TheInstalledProgramReallyStarts) {
     std::string folder = scratch / "real";
-    // Put the real WinExec back over the fixture's recorder for this run.
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    ImportHook real("kernel32.dll", "WinExec", reinterpret_cast<void *>(GetProcAddress(kernel, "WinExec")));
+    StartProgram::base = nullptr;   // the platform's WinExec, for this run
     ASSERT_EQ(1, Run(folder));
 
     HWND window = nullptr;

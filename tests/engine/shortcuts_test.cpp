@@ -13,16 +13,7 @@ std::string SpecialFolder(int csidl) {
     return path;
 }
 
-// CreateDirectoryA refuses one path with access denied.
-std::string g_refusedFolder;
-decltype(&CreateDirectoryA) g_originalCreateDirectory;
-BOOL WINAPI RefuseFolder(LPCSTR path, LPSECURITY_ATTRIBUTES sa) {
-    if (g_refusedFolder == path) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return g_originalCreateDirectory(path, sa);
-}
+using MakeFolder = COUNTED(CreateDirectoryA);
 
 class ShortcutsTest : public EngineTest {
 protected:
@@ -38,7 +29,7 @@ protected:
         RemoveTree(group);
     }
     void Place(int startMenu, int desktop) {
-        PlaceShortcuts(&PackageTable[0], target.c_str(), startMenu, desktop);
+        UnderTest([&] { PlaceShortcuts(&PackageTable[0], target.c_str(), startMenu, desktop); });
     }
     void ExpectLink(const std::string &link, const std::string &to, const std::string &name) {
         std::string t, d;
@@ -52,13 +43,14 @@ protected:
 };
 
 TEST_F(ShortcutsTest, CreateShortcutWritesALinkWithTargetAndDescription) {
-    EXPECT_EQ(1, CreateShortcut(target.c_str(), scratch.path().c_str(), "Zorvik"));
+    EXPECT_EQ(1, UnderTest([&] { return CreateShortcut(target.c_str(), scratch.path().c_str(), "Zorvik"); }));
     ExpectLink(scratch / "Zorvik.lnk", target, "Zorvik");
 
     // A link of that name is replaced.
     WriteWholeFile(scratch / "Other.lnk", "not a link at all");
-    EXPECT_EQ(1, CreateShortcut((scratch / "Other.exe").c_str(), scratch.path().c_str(), "Other"));
-    ExpectLink(scratch / "Other.lnk", scratch / "Other.exe", "Other");
+    const std::string other = scratch / "Other.exe";
+    EXPECT_EQ(1, UnderTest([&] { return CreateShortcut(other.c_str(), scratch.path().c_str(), "Other"); }));
+    ExpectLink(scratch / "Other.lnk", other, "Other");
 }
 
 TEST_F(ShortcutsTest, BothShortcuts) {
@@ -89,7 +81,7 @@ TEST_F(ShortcutsTest, NeitherShortcut) {
 TEST_F(ShortcutsTest, AnEntryWithoutADesktopNameGetsNone) {
     PackageEntry entry = PackageTable[0];
     entry.desktopLinkName = nullptr;
-    PlaceShortcuts(&entry, target.c_str(), 1, 1);
+    UnderTest([&] { PlaceShortcuts(&entry, target.c_str(), 1, 1); });
     EXPECT_FALSE(FolderExists(group));
     EXPECT_FALSE(FileExists(desktopLink));
 }
@@ -103,9 +95,12 @@ TEST_F(ShortcutsTest, ExistingLinksAreReplaced) {
 }
 
 TEST_F(ShortcutsTest, AGroupFolderThatCannotBeMadeIsReportedAndTheRestGoesOn) {
-    ImportHook hook("kernel32.dll", "CreateDirectoryA", reinterpret_cast<void *>(&RefuseFolder));
-    g_originalCreateDirectory = hook.original_as<decltype(&CreateDirectoryA)>();
-    g_refusedFolder = group;
+    Hooks::Installed mkdir = MakeFolder::Install("kernel32.dll", "CreateDirectoryA");
+    MakeFolder::base = [this](LPCSTR path, LPSECURITY_ATTRIBUTES sa) -> BOOL {
+        if (group != path) return MakeFolder::real(path, sa);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
     Place(1, 1);
     ASSERT_EQ(1u, boxes->boxes().size());
     EXPECT_EQ(Format("%sフォルダが作成できませんでした。", group), boxes->boxes()[0].text);

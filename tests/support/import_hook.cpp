@@ -1,7 +1,6 @@
 #include "import_hook.h"
 
 #include <windows.h>
-#include <stdexcept>
 
 namespace {
 
@@ -42,4 +41,66 @@ ImportHook::ImportHook(const char *dll, const char *function, void *replacement)
 
 ImportHook::~ImportHook() { WriteSlot(slot_, original_); }
 
-void *ImportedAddress(const char *dll, const char *function) { return *FindSlot(dll, function); }
+namespace Hooks {
+
+void ResetCalls() {
+    for (Counter *c : counters) {
+        c->calls = 0;
+        c->failAt = 0;
+        c->variant = 0;
+    }
+    trace.clear();
+    violations.clear();
+    entry = -1;
+    phase = 0;
+}
+
+void Violation(const std::string &what) { violations.push_back(what); }
+
+std::string CheckedPath(const Counter &function, const char *p, size_t limit) {
+    if (!p) return "<null>";
+    size_t n = 0;
+    while (n < limit && p[n]) ++n;
+    if (n == limit) {
+        Violation(function.name + ": path not terminated within " + std::to_string(limit) +
+                  " bytes: " + std::string(p, 60) + "...");
+        return std::string(p, limit);
+    }
+    return std::string(p, n);
+}
+
+std::string CheckedWidePath(const Counter &function, const WCHAR *p, size_t limit) {
+    if (!p) return "<null>";
+    size_t n = 0;
+    while (n < limit && p[n]) ++n;
+    if (n == limit) {
+        Violation(function.name + ": wide path not terminated within " + std::to_string(limit) +
+                  " characters");
+        return "<unterminated>";
+    }
+    std::wstring wide(p, n);
+    char narrow[4 * MAX_PATH] = {};
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
+    return narrow;
+}
+
+std::vector<CallRecord> Calls(std::initializer_list<const Counter *> functions) {
+    std::vector<CallRecord> out;
+    for (const CallRecord &c : trace)
+        if (std::find(functions.begin(), functions.end(), c.function) != functions.end()) out.push_back(c);
+    return out;
+}
+
+std::vector<std::string> Paths(std::initializer_list<const Counter *> functions) {
+    std::vector<std::string> out;
+    for (const CallRecord &c : Calls(functions)) out.push_back(c.path);
+    return out;
+}
+
+UINT AnswerFolder(const std::string &folder, LPSTR buffer, UINT size) {
+    if (folder.size() + 1 > size) return static_cast<UINT>(folder.size() + 1);
+    lstrcpyA(buffer, folder.c_str());
+    return static_cast<UINT>(folder.size());
+}
+
+}  // namespace Hooks

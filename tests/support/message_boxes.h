@@ -3,11 +3,10 @@
 #pragma once
 #include <windows.h>
 #include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
-class ImportHook;
+#include "import_hook.h"
 
 // A message text as the code under test formats it: `format` with one %s.
 std::string Format(const char *format, const std::string &argument);
@@ -24,15 +23,14 @@ public:
     // Questions are answered in order from `answers`; when it runs out a
     // question gets IDNO. Plain boxes always get IDOK.
     explicit MessageBoxScript(std::deque<int> answers = {});
-    ~MessageBoxScript();
+    MessageBoxScript(const MessageBoxScript &) = delete;
 
     const std::vector<ShownBox> &boxes() const { return boxes_; }
     std::vector<std::string> texts() const;
     void clear() { boxes_.clear(); }
 
 private:
-    static int WINAPI Hook(HWND, LPCSTR, LPCSTR, UINT);
     std::deque<int> answers_;
     std::vector<ShownBox> boxes_;
-    std::unique_ptr<ImportHook> hook_;
+    Hooks::Installed hook_;
 };

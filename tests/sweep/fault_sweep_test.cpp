@@ -70,11 +70,6 @@ Layout g_layout;
 std::map<std::string, std::string> g_original;   // file name -> package bytes
 std::map<std::string, LONG> g_expandedSize;
 
-BOOL WINAPI RecordEndDialog(HWND, INT_PTR result) {
-    g_run.ended.push_back(result);
-    return TRUE;
-}
-
 void Poison(void *p, size_t n) { std::memset(p, 'P', n); }
 
 // ---------------------------------------------------------------- the hooks
@@ -121,17 +116,15 @@ using MoveWindowHook = COUNTED(MoveWindow);
 using CheckButton = COUNTED(CheckDlgButton);
 using IsChecked = COUNTED(IsDlgButtonChecked);
 using BrowseHook = COUNTED(SHBrowseForFolderA);
+using EndDialogHook = COUNTED(EndDialog);
 
-std::vector<std::unique_ptr<ImportHook>> g_hooks;
-LZOpenFileAProc g_countedLzOpen;
-LZCopyProc g_countedLzCopy;
-LZCloseProc g_countedLzClose;
+std::vector<Hooks::Installed> g_hooks;
 
 std::string WithBackslash(const std::string &s) { return s.empty() || s.back() == '\\' ? s : s + "\\"; }
 
 void InstallHooks() {
     if (!g_hooks.empty()) return;
-    auto add = [](std::unique_ptr<ImportHook> h) { g_hooks.push_back(std::move(h)); };
+    auto add = [](Hooks::Installed h) { g_hooks.push_back(std::move(h)); };
 
     // Current directory: a failure leaves the buffer as it found it, which may be anything.
     add(CurrentDirectory::Install("kernel32.dll", "GetCurrentDirectoryA"));
@@ -143,14 +136,14 @@ void InstallHooks() {
     };
     CurrentDirectory::after = [](CallRecord &r, DWORD result, DWORD n, LPSTR b) {
         r.mode = static_cast<long>(n);
-        if (n > MAX_PATH) Sweep::Violation("GetCurrentDirectoryA given a size above MAX_PATH");
-        if (!r.faulted && result && result < n) r.output = Sweep::CheckedPath(CurrentDirectory::counter, b);
+        if (n > MAX_PATH) Hooks::Violation("GetCurrentDirectoryA given a size above MAX_PATH");
+        if (!r.faulted && result && result < n) r.output = Hooks::CheckedPath(CurrentDirectory::counter, b);
     };
 
     add(DiskFreeSpace::Install("kernel32.dll", "GetDiskFreeSpaceA"));
     DiskFreeSpace::counter.variants = {"FALSE (ERROR_NOT_READY)"};
     DiskFreeSpace::inspect = [](CallRecord &r, LPCSTR root, LPDWORD, LPDWORD, LPDWORD, LPDWORD) {
-        r.path = Sweep::CheckedPath(DiskFreeSpace::counter, root);
+        r.path = Hooks::CheckedPath(DiskFreeSpace::counter, root);
     };
     DiskFreeSpace::fail = [](int, LPCSTR, LPDWORD a, LPDWORD b, LPDWORD c, LPDWORD d) -> BOOL {
         for (LPDWORD p : {a, b, c, d})
@@ -171,9 +164,9 @@ void InstallHooks() {
     add(MakeFolder::Install("kernel32.dll", "CreateDirectoryA"));
     MakeFolder::counter.variants = {"FALSE, ERROR_ACCESS_DENIED", "FALSE, ERROR_PATH_NOT_FOUND"};
     MakeFolder::inspect = [](CallRecord &r, LPCSTR path, LPSECURITY_ATTRIBUTES sa) {
-        r.path = Sweep::CheckedPath(MakeFolder::counter, path);
+        r.path = Hooks::CheckedPath(MakeFolder::counter, path);
         if (!sa || sa->lpSecurityDescriptor || !sa->bInheritHandle)
-            Sweep::Violation("CreateDirectoryA without inheritable, descriptor-less attributes");
+            Hooks::Violation("CreateDirectoryA without inheritable, descriptor-less attributes");
     };
     MakeFolder::fail = [](int v, LPCSTR, LPSECURITY_ATTRIBUTES) -> BOOL {
         SetLastError(v == 0 ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
@@ -187,9 +180,9 @@ void InstallHooks() {
     add(WinExecHook::Install("kernel32.dll", "WinExec"));
     WinExecHook::counter.variants = {"2 (ERROR_FILE_NOT_FOUND)"};
     WinExecHook::inspect = [](CallRecord &r, LPCSTR line, UINT show) {
-        r.path = Sweep::CheckedPath(WinExecHook::counter, line, COMMAND_LINE_SIZE);
+        r.path = Hooks::CheckedPath(WinExecHook::counter, line, COMMAND_LINE_SIZE);
         r.mode = static_cast<long>(show);
-        Sweep::entry = PACKAGE_ENTRY_COUNT;
+        Hooks::entry = PACKAGE_ENTRY_COUNT;
         g_run.commandLines.push_back(r.path);
         g_run.shows.push_back(show);
     };
@@ -199,10 +192,10 @@ void InstallHooks() {
     add(MessageBoxHook::Install("user32.dll", "MessageBoxA"));
     MessageBoxHook::counter.variants = {"0 (no box)"};
     MessageBoxHook::inspect = [](CallRecord &r, HWND owner, LPCSTR text, LPCSTR title, UINT type) {
-        r.path = Sweep::CheckedPath(MessageBoxHook::counter, text, MESSAGE_SIZE);
+        r.path = Hooks::CheckedPath(MessageBoxHook::counter, text, MESSAGE_SIZE);
         r.mode = static_cast<long>(type);
-        g_run.boxes.push_back({r.path, Sweep::CheckedPath(MessageBoxHook::counter, title, 256), type, owner,
-                               Sweep::trace.size()});
+        g_run.boxes.push_back({r.path, Hooks::CheckedPath(MessageBoxHook::counter, title, 256), type, owner,
+                               Hooks::trace.size()});
     };
     MessageBoxHook::base = [](HWND, LPCSTR, LPCSTR, UINT type) -> int {
         return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
@@ -218,8 +211,8 @@ void InstallHooks() {
         return 0;
     };
     ReadText::after = [](CallRecord &r, int, HWND, LPSTR b, int n) {
-        if (n > MAX_PATH) Sweep::Violation("GetWindowTextA given a size above MAX_PATH");
-        if (b && n > 0) r.output = Sweep::CheckedPath(ReadText::counter, b, static_cast<size_t>(n));
+        if (n > MAX_PATH) Hooks::Violation("GetWindowTextA given a size above MAX_PATH");
+        if (b && n > 0) r.output = Hooks::CheckedPath(ReadText::counter, b, static_cast<size_t>(n));
     };
 
     add(GetDlgItemHook::Install("user32.dll", "GetDlgItem"));
@@ -241,15 +234,15 @@ void InstallHooks() {
     add(WriteText::Install("user32.dll", "SetWindowTextA"));
     WriteText::counter.variants = {"FALSE, not done"};
     WriteText::inspect = [](CallRecord &r, HWND, LPCSTR text) {
-        r.path = Sweep::CheckedPath(WriteText::counter, text);
+        r.path = Hooks::CheckedPath(WriteText::counter, text);
     };
     WriteText::fail = [](int, HWND, LPCSTR) -> BOOL { return FALSE; };
 
     add(FindResourceHook::Install("kernel32.dll", "FindResourceA"));
     FindResourceHook::counter.variants = {"NULL"};
     FindResourceHook::inspect = [](CallRecord &r, HMODULE, LPCSTR name, LPCSTR) {
-        Sweep::entry = Sweep::EntryOfResource(name);
-        r.entry = Sweep::entry;
+        Hooks::entry = Sweep::EntryOfResource(name);
+        r.entry = Hooks::entry;
     };
     FindResourceHook::fail = [](int, HMODULE, LPCSTR, LPCSTR) -> HRSRC {
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
@@ -281,14 +274,14 @@ void InstallHooks() {
     };
     TempPath::after = [](CallRecord &r, DWORD, DWORD n, LPSTR) {
         r.mode = static_cast<long>(n);
-        if (n > MAX_PATH) Sweep::Violation("GetTempPathA given a size above MAX_PATH");
+        if (n > MAX_PATH) Hooks::Violation("GetTempPathA given a size above MAX_PATH");
     };
 
     add(TempFileName::Install("kernel32.dll", "GetTempFileNameA"));
     TempFileName::counter.variants = {"0 (ERROR_DISK_FULL), name unterminated"};
     TempFileName::inspect = [](CallRecord &r, LPCSTR dir, LPCSTR prefix, UINT unique, LPSTR) {
-        r.path = Sweep::CheckedPath(TempFileName::counter, dir);
-        if (lstrcmpA(prefix, "ZIN") != 0 || unique != 0) Sweep::Violation("GetTempFileNameA prefix/unique");
+        r.path = Hooks::CheckedPath(TempFileName::counter, dir);
+        if (lstrcmpA(prefix, "ZIN") != 0 || unique != 0) Hooks::Violation("GetTempFileNameA prefix/unique");
     };
     TempFileName::fail = [](int, LPCSTR, LPCSTR, UINT, LPSTR name) -> UINT {
         if (name) Poison(name, MAX_PATH);
@@ -296,13 +289,13 @@ void InstallHooks() {
         return 0;
     };
     TempFileName::after = [](CallRecord &r, UINT result, LPCSTR, LPCSTR, UINT, LPSTR name) {
-        if (!r.faulted && result) r.output = Sweep::CheckedPath(TempFileName::counter, name);
+        if (!r.faulted && result) r.output = Hooks::CheckedPath(TempFileName::counter, name);
     };
 
     add(CreateFileHook::Install("kernel32.dll", "CreateFileA"));
     CreateFileHook::counter.variants = {"INVALID_HANDLE_VALUE (ERROR_ACCESS_DENIED)"};
     CreateFileHook::inspect = [](CallRecord &r, LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
-                                 HANDLE) { r.path = Sweep::CheckedPath(CreateFileHook::counter, path); };
+                                 HANDLE) { r.path = Hooks::CheckedPath(CreateFileHook::counter, path); };
     CreateFileHook::fail = [](int, LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
@@ -330,7 +323,7 @@ void InstallHooks() {
     add(DeleteFileHook::Install("kernel32.dll", "DeleteFileA"));
     DeleteFileHook::counter.variants = {"FALSE, the file stays (ERROR_ACCESS_DENIED)"};
     DeleteFileHook::inspect = [](CallRecord &r, LPCSTR path) {
-        r.path = Sweep::CheckedPath(DeleteFileHook::counter, path);
+        r.path = Hooks::CheckedPath(DeleteFileHook::counter, path);
     };
     DeleteFileHook::fail = [](int, LPCSTR) -> BOOL {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -351,15 +344,15 @@ void InstallHooks() {
     };
     SystemDirectory::after = [](CallRecord &r, UINT, LPSTR, UINT n) {
         r.mode = static_cast<long>(n);
-        if (n > MAX_PATH) Sweep::Violation("GetSystemDirectoryA given a size above MAX_PATH");
+        if (n > MAX_PATH) Hooks::Violation("GetSystemDirectoryA given a size above MAX_PATH");
     };
 
     add(OpenFileHook::Install("kernel32.dll", "OpenFile"));
     OpenFileHook::counter.variants = {"HFILE_ERROR"};
     OpenFileHook::inspect = [](CallRecord &r, LPCSTR path, LPOFSTRUCT, UINT mode) {
-        r.path = Sweep::CheckedPath(OpenFileHook::counter, path);
+        r.path = Hooks::CheckedPath(OpenFileHook::counter, path);
         r.mode = static_cast<long>(mode);
-        if (r.path.size() >= OFS_MAXPATHNAME) Sweep::Violation("OpenFile path of 128 bytes or more: " + r.path);
+        if (r.path.size() >= OFS_MAXPATHNAME) Hooks::Violation("OpenFile path of 128 bytes or more: " + r.path);
     };
     OpenFileHook::fail = [](int, LPCSTR, LPOFSTRUCT, UINT) -> HFILE {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -401,7 +394,7 @@ void InstallHooks() {
         return FALSE;
     };
     PathFromList::after = [](CallRecord &r, BOOL ok, LPCITEMIDLIST, LPSTR b) {
-        if (!r.faulted && ok) r.output = Sweep::CheckedPath(PathFromList::counter, b);
+        if (!r.faulted && ok) r.output = Hooks::CheckedPath(PathFromList::counter, b);
     };
 
     add(CreateInstance::Install("ole32.dll", "CoCreateInstance"));
@@ -421,9 +414,9 @@ void InstallHooks() {
     add(ToWide::Install("kernel32.dll", "MultiByteToWideChar"));
     ToWide::counter.variants = {"0 (ERROR_INSUFFICIENT_BUFFER), output unterminated"};
     ToWide::inspect = [](CallRecord &r, UINT, DWORD, LPCSTR text, int, LPWSTR, int size) {
-        r.path = Sweep::CheckedPath(ToWide::counter, text);
+        r.path = Hooks::CheckedPath(ToWide::counter, text);
         r.mode = size;
-        if (size > MAX_PATH) Sweep::Violation("MultiByteToWideChar given a size above MAX_PATH");
+        if (size > MAX_PATH) Hooks::Violation("MultiByteToWideChar given a size above MAX_PATH");
     };
     ToWide::fail = [](int, UINT, DWORD, LPCSTR, int, LPWSTR out, int size) -> int {
         for (int i = 0; out && i < size; ++i) out[i] = L'P';
@@ -434,7 +427,7 @@ void InstallHooks() {
     add(FullPathName::Install("kernel32.dll", "GetFullPathNameA"));
     FullPathName::counter.variants = {"0 with the buffer unterminated"};
     FullPathName::inspect = [](CallRecord &r, LPCSTR path, DWORD n, LPSTR, LPSTR *) {
-        r.path = Sweep::CheckedPath(FullPathName::counter, path);
+        r.path = Hooks::CheckedPath(FullPathName::counter, path);
         r.mode = static_cast<long>(n);
     };
     FullPathName::fail = [](int, LPCSTR, DWORD n, LPSTR b, LPSTR *) -> DWORD {
@@ -446,7 +439,7 @@ void InstallHooks() {
     add(FileAttributes::Install("kernel32.dll", "GetFileAttributesExA"));
     FileAttributes::counter.variants = {"FALSE (ERROR_ACCESS_DENIED)"};
     FileAttributes::inspect = [](CallRecord &r, LPCSTR path, GET_FILEEX_INFO_LEVELS, LPVOID) {
-        r.path = Sweep::CheckedPath(FileAttributes::counter, path);
+        r.path = Hooks::CheckedPath(FileAttributes::counter, path);
     };
     FileAttributes::fail = [](int, LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID data) -> BOOL {
         if (data) Poison(data, sizeof(WIN32_FILE_ATTRIBUTE_DATA));
@@ -458,7 +451,7 @@ void InstallHooks() {
     add(PlainAttributes::Install("kernel32.dll", "GetFileAttributesA"));
     PlainAttributes::counter.variants = {"INVALID_FILE_ATTRIBUTES (ERROR_ACCESS_DENIED)"};
     PlainAttributes::inspect = [](CallRecord &r, LPCSTR path) {
-        r.path = Sweep::CheckedPath(PlainAttributes::counter, path);
+        r.path = Hooks::CheckedPath(PlainAttributes::counter, path);
     };
     PlainAttributes::fail = [](int, LPCSTR) -> DWORD {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -468,8 +461,8 @@ void InstallHooks() {
     add(MoveFileHook::Install("kernel32.dll", "MoveFileExA"));
     MoveFileHook::counter.variants = {"FALSE, nothing moved (ERROR_ACCESS_DENIED)"};
     MoveFileHook::inspect = [](CallRecord &r, LPCSTR from, LPCSTR to, DWORD flags) {
-        r.output = Sweep::CheckedPath(MoveFileHook::counter, from);
-        r.path = Sweep::CheckedPath(MoveFileHook::counter, to);
+        r.output = Hooks::CheckedPath(MoveFileHook::counter, from);
+        r.path = Hooks::CheckedPath(MoveFileHook::counter, to);
         r.mode = static_cast<long>(flags);
     };
     MoveFileHook::fail = [](int, LPCSTR, LPCSTR, DWORD) -> BOOL {
@@ -481,7 +474,7 @@ void InstallHooks() {
     add(RegOpen::Install("advapi32.dll", "RegOpenKeyExA"));
     RegOpen::counter.variants = {"ERROR_ACCESS_DENIED"};
     RegOpen::inspect = [](CallRecord &r, HKEY, LPCSTR name, DWORD, REGSAM, PHKEY) {
-        r.path = Sweep::CheckedPath(RegOpen::counter, name);
+        r.path = Hooks::CheckedPath(RegOpen::counter, name);
     };
     RegOpen::fail = [](int, HKEY, LPCSTR, DWORD, REGSAM, PHKEY out) -> LONG {
         if (out) *out = reinterpret_cast<HKEY>(0x0BAD0000);
@@ -497,15 +490,15 @@ void InstallHooks() {
         return ERROR_MORE_DATA;
     };
     RegQuery::inspect = [](CallRecord &r, HKEY, LPCSTR name, LPDWORD, LPDWORD, LPBYTE, LPDWORD size) {
-        r.path = Sweep::CheckedPath(RegQuery::counter, name);
-        if (size && *size > MAX_PATH) Sweep::Violation("RegQueryValueExA given a size above MAX_PATH");
+        r.path = Hooks::CheckedPath(RegQuery::counter, name);
+        if (size && *size > MAX_PATH) Hooks::Violation("RegQueryValueExA given a size above MAX_PATH");
     };
     add(RegClose::Install("advapi32.dll", "RegCloseKey"));
     RegClose::counter.variants = {"closes, then reports ERROR_INVALID_HANDLE"};
     RegClose::inspect = [](CallRecord &, HKEY key) {
         auto &open = g_run.keysOpen;
         if (open.empty() || open.back() != key)
-            Sweep::Violation("RegCloseKey of a key that is not the newest one open");
+            Hooks::Violation("RegCloseKey of a key that is not the newest one open");
         auto it = std::find(open.begin(), open.end(), key);
         if (it != open.end()) open.erase(it);
     };
@@ -540,7 +533,7 @@ void InstallHooks() {
         RECT r;
         WindowRect::real(hwnd, &r);
         if (w != r.right - r.left || h != r.bottom - r.top)
-            Sweep::Violation("MoveWindow changes the dialog's size to " + std::to_string(w) + " x " +
+            Hooks::Violation("MoveWindow changes the dialog's size to " + std::to_string(w) + " x " +
                              std::to_string(h));
     };
     MoveWindowHook::fail = [](int, HWND, int, int, int, int, BOOL) -> BOOL { return FALSE; };
@@ -560,12 +553,12 @@ void InstallHooks() {
     // The LZ functions: the engine's pointers, bound from the real system
     // folder first, then replaced by counting ones.
     if (!BindLzLibrary()) throw std::runtime_error("cannot bind lz32.dll");
-    LzOpen::InstallPointer(&g_LZOpenFileA, "LZOpenFileA");
+    add(LzOpen::InstallPointer(&g_LZOpenFileA, "LZOpenFileA"));
     LzOpen::counter.variants = {"negative (LZERROR_BADINHANDLE / LZERROR_BADOUTHANDLE)"};
     LzOpen::inspect = [](CallRecord &r, LPSTR path, LPOFSTRUCT, WORD mode) {
-        r.path = Sweep::CheckedPath(LzOpen::counter, path);
+        r.path = Hooks::CheckedPath(LzOpen::counter, path);
         r.mode = mode;
-        if (r.path.size() >= OFS_MAXPATHNAME) Sweep::Violation("LZOpenFileA path of 128 bytes or more: " + r.path);
+        if (r.path.size() >= OFS_MAXPATHNAME) Hooks::Violation("LZOpenFileA path of 128 bytes or more: " + r.path);
     };
     LzOpen::fail = [](int, LPSTR, LPOFSTRUCT, WORD mode) -> INT {
         return (mode & OF_CREATE) ? LZERROR_BADOUTHANDLE : LZERROR_BADINHANDLE;
@@ -573,23 +566,25 @@ void InstallHooks() {
     LzOpen::after = [](CallRecord &r, INT h, LPSTR, LPOFSTRUCT, WORD) {
         if (!r.faulted && h >= 0) g_run.lzOpen.insert(h);
     };
-    LzCopy::InstallPointer(&g_LZCopy, "LZCopy");
+    add(LzCopy::InstallPointer(&g_LZCopy, "LZCopy"));
     LzCopy::counter.variants = {"LZERROR_WRITE, nothing copied", "the full length reported, nothing copied"};
     LzCopy::fail = [](int v, INT, INT) -> LONG {
-        if (v == 0 || Sweep::entry < 0 || Sweep::entry >= PACKAGE_ENTRY_COUNT) return LZERROR_WRITE;
-        return g_expandedSize[PackageTable[Sweep::entry].fileName];
+        if (v == 0 || Hooks::entry < 0 || Hooks::entry >= PACKAGE_ENTRY_COUNT) return LZERROR_WRITE;
+        return g_expandedSize[PackageTable[Hooks::entry].fileName];
     };
-    LzClose::InstallPointer(&g_LZClose, "LZClose");
+    add(LzClose::InstallPointer(&g_LZClose, "LZClose"));
     LzClose::counter.whyNotFailable = "returns nothing: the caller cannot see a failure (open/close balance checked)";
     LzClose::inspect = [](CallRecord &, INT h) {
-        if (!g_run.lzOpen.erase(h)) Sweep::Violation("LZClose of a handle that is not open");
+        if (!g_run.lzOpen.erase(h)) Hooks::Violation("LZClose of a handle that is not open");
     };
-    g_countedLzOpen = g_LZOpenFileA;
-    g_countedLzCopy = g_LZCopy;
-    g_countedLzClose = g_LZClose;
 
-    g_hooks.push_back(std::make_unique<ImportHook>("user32.dll", "EndDialog",
-                                                   reinterpret_cast<void *>(&RecordEndDialog)));
+    // The dialog ends only in the record, so that it can be inspected afterwards.
+    add(EndDialogHook::Install("user32.dll", "EndDialog"));
+    EndDialogHook::counter.whyNotFailable = "recorded, never performed: the dialog is inspected after the run";
+    EndDialogHook::base = [](HWND, INT_PTR result) -> BOOL {
+        g_run.ended.push_back(result);
+        return TRUE;
+    };
 }
 
 // ---------------------------------------------------------------- the runs
@@ -663,10 +658,10 @@ RunResult RunOnce(const Scenario &s) {
 
     RunResult out;
     // The dialog opens: centring, proposal, check boxes.
-    Sweep::phase = kPhaseInit;
-    Sweep::counting = true;
+    Hooks::phase = kPhaseInit;
+    Hooks::active = true;
     HWND dlg = CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), nullptr, InstallDlgProc, 0);
-    Sweep::counting = false;
+    Hooks::active = false;
     if (!dlg) throw std::runtime_error("cannot create the dialog");
 
     char text[2 * MAX_PATH] = {};
@@ -678,21 +673,21 @@ RunResult RunOnce(const Scenario &s) {
     SHParseDisplayName(wide.c_str(), nullptr, &g_run.browseList, 0, nullptr);
     LPARAM browseButton = reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDC_BROWSE));
     LPARAM startButton = reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDOK));
-    Sweep::phase = kPhaseBrowse;
-    Sweep::counting = true;
+    Hooks::phase = kPhaseBrowse;
+    Hooks::active = true;
     InstallDlgProc(dlg, WM_COMMAND, MAKEWPARAM(IDC_BROWSE, BN_CLICKED), browseButton);
-    Sweep::counting = false;
+    Hooks::active = false;
     GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
     out.textAfterBrowse = text;
 
     // The user types the folder and presses the start button.
     SetDlgItemTextA(dlg, IDC_FOLDER, g_layout.folderText.c_str());
-    Sweep::phase = kPhaseStart;
-    Sweep::entry = -1;
-    Sweep::counting = true;
+    Hooks::phase = kPhaseStart;
+    Hooks::entry = -1;
+    Hooks::active = true;
     InstallDlgProc(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), startButton);
-    Sweep::counting = false;
-    Sweep::phase = kPhaseNone;
+    Hooks::active = false;
+    Hooks::phase = kPhaseNone;
 
     GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
     out.folderTextAfter = text;
@@ -704,10 +699,10 @@ RunResult RunOnce(const Scenario &s) {
     SetCurrentDirectoryA("C:\\");
 
     out.result = g_run.ended.size() == 1 && LOWORD(g_run.ended[0]) == IDOK ? 1 : 0;
-    if (g_run.ended.size() > 1) Sweep::Violation("EndDialog called more than once");
-    out.trace = Sweep::trace;
+    if (g_run.ended.size() > 1) Hooks::Violation("EndDialog called more than once");
+    out.trace = Hooks::trace;
     out.boxes = g_run.boxes;
-    out.violations = Sweep::violations;
+    out.violations = Hooks::violations;
     out.linkEvents = g_linkEvents;
     if (!g_run.lzOpen.empty()) out.violations.push_back("LZ handles left open: " + std::to_string(g_run.lzOpen.size()));
     if (!g_run.keysOpen.empty()) out.violations.push_back("registry keys left open");
@@ -911,6 +906,7 @@ struct Tally {
     std::set<std::string> siteSet;
     std::set<std::string> functionsFailed;
     std::set<std::string> functionsCounted;
+    std::set<std::string> notFailable;
 };
 Tally g_tally;
 
@@ -1115,6 +1111,8 @@ class FaultSweep : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         InstallHooks();
+        for (Counter *c : Hooks::counters)
+            if (c->variants.empty()) g_tally.notFailable.insert(c->name + " (" + c->whyNotFailable + ")");
         for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) {
             g_savedOverwrite[i] = PackageTable[i].overwrite;
             std::string name = PackageTable[i].fileName;
@@ -1122,9 +1120,10 @@ protected:
             g_expandedSize[name] = static_cast<LONG>(g_original[name].size());
         }
     }
+    static void TearDownTestSuite() { g_hooks.clear(); }
     void TearDown() override {
         for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = g_savedOverwrite[i];
-        Sweep::ResetCalls();
+        Hooks::ResetCalls();
         SetCurrentDirectoryA("C:\\");
     }
 
@@ -1134,7 +1133,7 @@ protected:
         g_scenario = &s;
 
         // The clean run: counts every call and must itself pass.
-        Sweep::ResetCalls();
+        Hooks::ResetCalls();
         ResetTree(s);
         std::vector<std::string> tree = ListTree(g_layout.root);
         RunResult clean = RunOnce(s);
@@ -1147,7 +1146,7 @@ protected:
         ++g_tally.runs;
         ASSERT_EQ(cleanCheck.failures(), 0) << "the clean run must pass before faults mean anything";
         std::map<Counter *, int> counts;
-        for (Counter *c : Sweep::counters) {
+        for (Counter *c : Hooks::counters) {
             counts[c] = c->calls;
             if (c->calls) g_tally.functionsCounted.insert(c->name);
         }
@@ -1167,7 +1166,7 @@ protected:
 
         int runs = 0;
         const bool verbose = std::getenv("ZORVIK_SWEEP_VERBOSE") != nullptr;
-        for (Counter *c : Sweep::counters) {
+        for (Counter *c : Hooks::counters) {
             for (int n = 1; n <= counts[c]; ++n) {
                 for (int v = 0; v < static_cast<int>(c->variants.size()); ++v) {
                     size_t cleanIndex = 0;
@@ -1181,7 +1180,7 @@ protected:
                     if (verbose) std::printf("[sweep] %s %s %d %d\n", s.name, c->name.c_str(), n, v), std::fflush(stdout);
                     Watchdog::Beat(std::string(s.name) + ": " + c->name + " call " + std::to_string(n) +
                                    " fails (" + c->variants[v] + ")");
-                    Sweep::ResetCalls();
+                    Hooks::ResetCalls();
                     Configure(*c, n, v);
                     RunResult run = RunOnce(s);
                     Expected e = Oracle(clean, cleanIndex, v, run);
@@ -1214,7 +1213,7 @@ TEST_F(FaultSweep, LzLibraryThatCannotBeBound) {
     ScratchFolder scratch("sweep-bind");
     PrepareLayout(scratch, kFresh);
     for (int failSystemDirectory = 0; failSystemDirectory <= 1; ++failSystemDirectory) {
-        Sweep::ResetCalls();
+        Hooks::ResetCalls();
         g_LZOpenFileA = nullptr;
         g_LZCopy = nullptr;
         g_LZClose = nullptr;
@@ -1223,9 +1222,9 @@ TEST_F(FaultSweep, LzLibraryThatCannotBeBound) {
         ResetTree(kFresh);
         std::vector<std::string> tree = ListTree(g_layout.root);
         RunResult run = RunOnce(kFresh);
-        g_LZOpenFileA = g_countedLzOpen;
-        g_LZCopy = g_countedLzCopy;
-        g_LZClose = g_countedLzClose;
+        g_LZOpenFileA = &LzOpen::Hook;
+        g_LZCopy = &LzCopy::Hook;
+        g_LZClose = &LzClose::Hook;
         Expected e;
         e.result = 0;
         e.texts = {Format(MSG_FOLDER_MISSING_ASK, g_layout.folderText),
@@ -1240,17 +1239,14 @@ TEST_F(FaultSweep, LzLibraryThatCannotBeBound) {
 class Summary : public testing::Environment {
 public:
     void TearDown() override {
-        std::set<std::string> notFailable;
-        for (Counter *c : Sweep::counters)
-            if (c->variants.empty()) notFailable.insert(c->name + " (" + c->whyNotFailable + ")");
         std::printf("[sweep] failed in turn: ");
         for (const std::string &n : g_tally.functionsFailed) std::printf("%s ", n.c_str());
         std::printf("\n[sweep] counted but not failed: ");
-        for (const std::string &n : notFailable) std::printf("%s; ", n.c_str());
+        for (const std::string &n : g_tally.notFailable) std::printf("%s; ", n.c_str());
         std::printf("\n[sweep] summary: functions covered %zu (failed %zu), call sites failed %zu, runs %ld, "
                     "faults injected %ld, invariant checks %ld, failures found %ld\n",
                     g_tally.functionsCounted.size(), g_tally.functionsFailed.size(), g_tally.siteSet.size(),
-                    g_tally.runs, Sweep::faultsInjected, g_tally.checks, g_tally.failures);
+                    g_tally.runs, Hooks::faultsInjected, g_tally.checks, g_tally.failures);
     }
 };
 const auto *g_summary = testing::AddGlobalTestEnvironment(new Summary);

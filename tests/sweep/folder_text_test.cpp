@@ -68,7 +68,7 @@ using PathFromList = COUNTED(SHGetPathFromIDListA);
 using CreateInstance = COUNTED(CoCreateInstance);
 using WinExecHook = COUNTED(WinExec);
 
-std::vector<std::unique_ptr<ImportHook>> g_hooks;
+std::vector<Hooks::Installed> g_hooks;
 std::map<std::string, LONG> g_expanded;
 
 void CopyOut(const std::string &text, LPSTR buffer, DWORD size) {
@@ -76,22 +76,22 @@ void CopyOut(const std::string &text, LPSTR buffer, DWORD size) {
 }
 
 void InstallHooks() {
-    auto add = [](std::unique_ptr<ImportHook> h) { g_hooks.push_back(std::move(h)); };
+    auto add = [](Hooks::Installed h) { g_hooks.push_back(std::move(h)); };
     add(CurrentDirectory::Install("kernel32.dll", "GetCurrentDirectoryA"));
     CurrentDirectory::base = [](DWORD n, LPSTR b) -> DWORD {
-        if (n > MAX_PATH) Sweep::Violation("GetCurrentDirectoryA given more than MAX_PATH");
+        if (n > MAX_PATH) Hooks::Violation("GetCurrentDirectoryA given more than MAX_PATH");
         if (g_run.cwd.size() + 1 > n) return static_cast<DWORD>(g_run.cwd.size() + 1);
         CopyOut(g_run.cwd, b, n);
         return static_cast<DWORD>(g_run.cwd.size());
     };
     add(FullPathName::Install("kernel32.dll", "GetFullPathNameA"));
     FullPathName::inspect = [](CallRecord &r, LPCSTR p, DWORD, LPSTR, LPSTR *) {
-        r.path = Sweep::CheckedPath(FullPathName::counter, p);
+        r.path = Hooks::CheckedPath(FullPathName::counter, p);
     };
     // Only a plain drive root is a drive; every other root is refused.
     add(DiskFreeSpace::Install("kernel32.dll", "GetDiskFreeSpaceA"));
     DiskFreeSpace::base = [](LPCSTR root, LPDWORD spc, LPDWORD bps, LPDWORD fc, LPDWORD tc) -> BOOL {
-        std::string r = Sweep::CheckedPath(DiskFreeSpace::counter, root);
+        std::string r = Hooks::CheckedPath(DiskFreeSpace::counter, root);
         g_run.roots.push_back(r);
         bool drive = r.size() == 3 && isalpha(static_cast<unsigned char>(r[0])) && r[1] == ':' && r[2] == '\\';
         if (!drive) {
@@ -106,7 +106,7 @@ void InstallHooks() {
     // name is refused as the platform refuses it.
     add(MakeFolder::Install("kernel32.dll", "CreateDirectoryA"));
     MakeFolder::base = [](LPCSTR path, LPSECURITY_ATTRIBUTES) -> BOOL {
-        std::string p = Sweep::CheckedPath(MakeFolder::counter, path);
+        std::string p = Hooks::CheckedPath(MakeFolder::counter, path);
         bool first = g_run.folders.empty();
         g_run.folders.push_back(p);
         if (p.empty()) {
@@ -121,11 +121,11 @@ void InstallHooks() {
     };
     add(MessageBoxHook::Install("user32.dll", "MessageBoxA"));
     MessageBoxHook::base = [](HWND, LPCSTR text, LPCSTR, UINT type) -> int {
-        g_run.boxes.push_back(Sweep::CheckedPath(MessageBoxHook::counter, text, MESSAGE_SIZE));
+        g_run.boxes.push_back(Hooks::CheckedPath(MessageBoxHook::counter, text, MESSAGE_SIZE));
         return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
     };
     add(FindResourceHook::Install("kernel32.dll", "FindResourceA"));
-    FindResourceHook::inspect = [](CallRecord &, HMODULE, LPCSTR name, LPCSTR) { Sweep::entry = Sweep::EntryOfResource(name); };
+    FindResourceHook::inspect = [](CallRecord &, HMODULE, LPCSTR name, LPCSTR) { Hooks::entry = Sweep::EntryOfResource(name); };
     add(TempPath::Install("kernel32.dll", "GetTempPathA"));
     TempPath::base = [](DWORD n, LPSTR b) -> DWORD {
         CopyOut(kTempDir, b, n);
@@ -134,7 +134,7 @@ void InstallHooks() {
     add(TempFileName::Install("kernel32.dll", "GetTempFileNameA"));
     // In the temporary folder, or beside a destination.
     TempFileName::base = [](LPCSTR dir, LPCSTR, UINT, LPSTR name) -> UINT {
-        std::string d = Sweep::CheckedPath(TempFileName::counter, dir);
+        std::string d = Hooks::CheckedPath(TempFileName::counter, dir);
         std::string path = d == kTempDir ? kTempName : d + "\\" + kWorkName;
         if (path.size() >= MAX_PATH) return 0;
         lstrcpyA(name, path.c_str());
@@ -142,7 +142,7 @@ void InstallHooks() {
     };
     add(CreateFileHook::Install("kernel32.dll", "CreateFileA"));
     CreateFileHook::base = [](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
-        std::string p = Sweep::CheckedPath(CreateFileHook::counter, path);
+        std::string p = Hooks::CheckedPath(CreateFileHook::counter, path);
         g_run.creates.push_back(p);
         if (p != kTempName) {
             SetLastError(ERROR_ACCESS_DENIED);
@@ -160,7 +160,7 @@ void InstallHooks() {
     CloseHandleHook::base = [](HANDLE h) -> BOOL { return h == kTempHandle ? TRUE : CloseHandleHook::real(h); };
     add(DeleteFileHook::Install("kernel32.dll", "DeleteFileA"));
     DeleteFileHook::base = [](LPCSTR p) -> BOOL {
-        g_run.deletes.push_back(Sweep::CheckedPath(DeleteFileHook::counter, p));
+        g_run.deletes.push_back(Hooks::CheckedPath(DeleteFileHook::counter, p));
         return TRUE;
     };
     add(SystemDirectory::Install("kernel32.dll", "GetSystemDirectoryA"));
@@ -171,14 +171,14 @@ void InstallHooks() {
     // No file exists anywhere: runtime libraries go to the system folder.
     add(OpenFileHook::Install("kernel32.dll", "OpenFile"));
     OpenFileHook::base = [](LPCSTR p, LPOFSTRUCT, UINT) -> HFILE {
-        std::string path = Sweep::CheckedPath(OpenFileHook::counter, p);
+        std::string path = Hooks::CheckedPath(OpenFileHook::counter, p);
         g_run.opens.push_back(path);
-        if (path.size() >= OFS_MAXPATHNAME) Sweep::Violation("OpenFile path of 128 bytes or more");
+        if (path.size() >= OFS_MAXPATHNAME) Hooks::Violation("OpenFile path of 128 bytes or more");
         return HFILE_ERROR;
     };
     add(FileAttributes::Install("kernel32.dll", "GetFileAttributesExA"));
     FileAttributes::base = [](LPCSTR p, GET_FILEEX_INFO_LEVELS, LPVOID data) -> BOOL {
-        auto it = g_run.written.find(Sweep::CheckedPath(FileAttributes::counter, p));
+        auto it = g_run.written.find(Hooks::CheckedPath(FileAttributes::counter, p));
         if (it == g_run.written.end()) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return FALSE;
@@ -190,14 +190,14 @@ void InstallHooks() {
     };
     add(PlainAttributes::Install("kernel32.dll", "GetFileAttributesA"));
     PlainAttributes::base = [](LPCSTR p) -> DWORD {
-        Sweep::CheckedPath(PlainAttributes::counter, p);
+        Hooks::CheckedPath(PlainAttributes::counter, p);
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     };
     add(MoveFileHook::Install("kernel32.dll", "MoveFileExA"));
     MoveFileHook::base = [](LPCSTR from, LPCSTR to, DWORD) -> BOOL {
-        std::string f = Sweep::CheckedPath(MoveFileHook::counter, from), t = Sweep::CheckedPath(MoveFileHook::counter, to);
-        if (f != t.substr(0, t.rfind('\\') + 1) + kWorkName) Sweep::Violation("renamed from elsewhere: " + f);
+        std::string f = Hooks::CheckedPath(MoveFileHook::counter, from), t = Hooks::CheckedPath(MoveFileHook::counter, to);
+        if (f != t.substr(0, t.rfind('\\') + 1) + kWorkName) Hooks::Violation("renamed from elsewhere: " + f);
         g_run.moves.push_back(t);
         return TRUE;
     };
@@ -220,27 +220,27 @@ void InstallHooks() {
     };
     add(WinExecHook::Install("kernel32.dll", "WinExec"));
     WinExecHook::base = [](LPCSTR line, UINT) -> UINT {
-        g_run.commands.push_back(Sweep::CheckedPath(WinExecHook::counter, line, COMMAND_LINE_SIZE));
+        g_run.commands.push_back(Hooks::CheckedPath(WinExecHook::counter, line, COMMAND_LINE_SIZE));
         return 33;
     };
 
-    LzOpen::InstallPointer(&g_LZOpenFileA, "LZOpenFileA");
+    add(LzOpen::InstallPointer(&g_LZOpenFileA, "LZOpenFileA"));
     LzOpen::base = [](LPSTR p, LPOFSTRUCT ofs, WORD mode) -> INT {
-        std::string path = Sweep::CheckedPath(LzOpen::counter, p);
+        std::string path = Hooks::CheckedPath(LzOpen::counter, p);
         lstrcpynA(ofs->szPathName, p, OFS_MAXPATHNAME);
-        if (path.size() >= OFS_MAXPATHNAME) Sweep::Violation("LZOpenFileA path of 128 bytes or more");
+        if (path.size() >= OFS_MAXPATHNAME) Hooks::Violation("LZOpenFileA path of 128 bytes or more");
         INT h = g_run.nextLz++;
         g_run.lzPaths[h] = (mode & OF_CREATE) ? path : "";
         ++g_run.lzOpen;
         return h;
     };
-    LzCopy::InstallPointer(&g_LZCopy, "LZCopy");
+    add(LzCopy::InstallPointer(&g_LZCopy, "LZCopy"));
     LzCopy::base = [](INT, INT target) -> LONG {
-        LONG size = Sweep::entry >= 0 ? g_expanded[PackageTable[Sweep::entry].fileName] : 1;
+        LONG size = Hooks::entry >= 0 ? g_expanded[PackageTable[Hooks::entry].fileName] : 1;
         g_run.written[g_run.lzPaths[target]] = size;
         return size;
     };
-    LzClose::InstallPointer(&g_LZClose, "LZClose");
+    add(LzClose::InstallPointer(&g_LZClose, "LZClose"));
     LzClose::base = [](INT) { --g_run.lzOpen; };
     RegisterLinkCounters();
 }
@@ -398,9 +398,6 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
     std::printf("[folder texts] seed %u, %d texts (ZORVIK_SWEEP_SEED replays)\n", seed, count);
 
     if (!BindLzLibrary()) FAIL() << "cannot bind lz32.dll";
-    LZOpenFileAProc savedOpen = g_LZOpenFileA;
-    LZCopyProc savedCopy = g_LZCopy;
-    LZCloseProc savedClose = g_LZClose;
     InstallHooks();
     INT32 savedOverwrite[PACKAGE_ENTRY_COUNT];
     size_t longestName = 0;
@@ -436,7 +433,7 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
         const int startMenu = gen.Pick(4) != 0, desktop = gen.Pick(4) != 0;
         g_linkEvents.clear();
         for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = savedOverwrite[i];
-        Sweep::ResetCalls();
+        Hooks::ResetCalls();
 
         // The folder in its 260-byte buffer, with guard bytes on both sides
         // and the unused part of the buffer filled with a pattern.
@@ -446,9 +443,9 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
         std::memset(buffer, 0xEE, MAX_PATH);
         std::memcpy(buffer, folder.c_str(), folder.size() + 1);
 
-        Sweep::counting = true;
+        Hooks::active = true;
         int result = OnStart(buffer, startMenu, desktop);
-        Sweep::counting = false;
+        Hooks::active = false;
 
         const std::string trimmed = TrimOnce(folder);
         bool guardsIntact = true;
@@ -461,7 +458,7 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
                 check(false, index, folder, "the unused part of the folder buffer was written");
                 break;
             }
-        for (const std::string &v : Sweep::violations) check(false, index, folder, v);
+        for (const std::string &v : Hooks::violations) check(false, index, folder, v);
         check(g_run.lzOpen == 0, index, folder, "LZ handles left open");
 
         bool inputState = IsWindowEnabled(GetDlgItem(dlg, IDOK)) &&
@@ -549,10 +546,7 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
 
     DestroyWindow(dlg);
     g_hDlg = nullptr;
-    g_hooks.clear();
-    g_LZOpenFileA = savedOpen;
-    g_LZCopy = savedCopy;
-    g_LZClose = savedClose;
+    g_hooks.clear();   // the platform's functions and the bound LZ pointers are back
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = savedOverwrite[i];
 
     std::printf("[folder texts] summary: %d texts, %ld installed, %ld refused as too long or unusable, "

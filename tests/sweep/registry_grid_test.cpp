@@ -67,7 +67,7 @@ using WindowsDirectory = COUNTED(GetWindowsDirectoryA);
 std::vector<HKEY> g_open;
 HKEY g_machine = nullptr;       // stands in for HKEY_LOCAL_MACHINE
 std::string g_windows;          // what GetWindowsDirectoryA answers ("" = fails)
-std::vector<std::unique_ptr<ImportHook>> g_hooks;
+std::vector<Hooks::Installed> g_hooks;
 
 void InstallHooks() {
     g_hooks.push_back(RegOpen::Install("advapi32.dll", "RegOpenKeyExA"));
@@ -77,7 +77,7 @@ void InstallHooks() {
         return RegOpen::real(parent, name, options, sam, out);
     };
     RegOpen::inspect = [](CallRecord &r, HKEY, LPCSTR name, DWORD, REGSAM, PHKEY) {
-        r.path = Sweep::CheckedPath(RegOpen::counter, name);
+        r.path = Hooks::CheckedPath(RegOpen::counter, name);
     };
     RegOpen::fail = [](int, HKEY, LPCSTR, DWORD, REGSAM, PHKEY out) -> LONG {
         *out = reinterpret_cast<HKEY>(0x0BAD0000);
@@ -89,9 +89,9 @@ void InstallHooks() {
     g_hooks.push_back(RegQuery::Install("advapi32.dll", "RegQueryValueExA"));
     RegQuery::counter.variants = {"ERROR_MORE_DATA, buffer filled without terminator"};
     RegQuery::inspect = [](CallRecord &r, HKEY, LPCSTR name, LPDWORD reserved, LPDWORD, LPBYTE, LPDWORD size) {
-        r.path = Sweep::CheckedPath(RegQuery::counter, name);
-        if (reserved) Sweep::Violation("RegQueryValueExA with a reserved pointer");
-        if (!size || *size > MAX_PATH) Sweep::Violation("RegQueryValueExA given more than MAX_PATH bytes");
+        r.path = Hooks::CheckedPath(RegQuery::counter, name);
+        if (reserved) Hooks::Violation("RegQueryValueExA with a reserved pointer");
+        if (!size || *size > MAX_PATH) Hooks::Violation("RegQueryValueExA given more than MAX_PATH bytes");
     };
     RegQuery::fail = [](int, HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE data, LPDWORD size) -> LONG {
         if (data && size) std::memset(data, 'R', *size);
@@ -99,9 +99,9 @@ void InstallHooks() {
     };
     g_hooks.push_back(RegClose::Install("advapi32.dll", "RegCloseKey"));
     RegClose::inspect = [](CallRecord &, HKEY key) {
-        if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE) Sweep::Violation("a root key was closed");
+        if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE) Hooks::Violation("a root key was closed");
         if (g_open.empty() || g_open.back() != key) {
-            Sweep::Violation("RegCloseKey of a key that is not the newest open one");
+            Hooks::Violation("RegCloseKey of a key that is not the newest open one");
             return;
         }
         g_open.pop_back();
@@ -109,7 +109,7 @@ void InstallHooks() {
     g_hooks.push_back(WindowsDirectory::Install("kernel32.dll", "GetWindowsDirectoryA"));
     WindowsDirectory::counter.variants = {"0, buffer filled without terminator"};
     WindowsDirectory::base = [](LPSTR b, UINT n) -> UINT {
-        if (n > MAX_PATH) Sweep::Violation("GetWindowsDirectoryA given more than MAX_PATH");
+        if (n > MAX_PATH) Hooks::Violation("GetWindowsDirectoryA given more than MAX_PATH");
         if (g_windows.empty()) {
             std::memset(b, 'W', n);
             return 0;
@@ -193,8 +193,9 @@ protected:
                   ERROR_SUCCESS);
         if (g_hooks.empty()) InstallHooks();
     }
+    static void TearDownTestSuite() { g_hooks.clear(); }
     void TearDown() override {
-        Sweep::counting = false;
+        Hooks::active = false;
         RegCloseKey(g_machine);
         RegDeleteTreeA(HKEY_CURRENT_USER, machinePath_.c_str());
         RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\ZorvikSweep");
@@ -218,10 +219,10 @@ protected:
         std::memset(guarded, 0xA5, sizeof guarded);
         char *buffer = reinterpret_cast<char *>(guarded + 16);
         g_open.clear();
-        Sweep::violations.clear();
-        Sweep::counting = true;
+        Hooks::violations.clear();
+        Hooks::active = true;
         GetDefaultInstallFolder(buffer);
-        Sweep::counting = false;
+        Hooks::active = false;
         bool guards = true;
         for (int i = 0; i < 16; ++i) guards = guards && guarded[i] == 0xA5 && guarded[16 + MAX_PATH + i] == 0xA5;
         Check(guards, what, "written outside the 260-byte buffer");
@@ -231,7 +232,7 @@ protected:
         if (n < MAX_PATH && exact) Check(std::string(buffer) == expected, what, "proposal \"" + std::string(buffer) +
                                                                                "\", expected \"" + expected + "\"");
         Check(g_open.empty(), what, std::to_string(g_open.size()) + " keys left open");
-        for (const std::string &v : Sweep::violations) Check(false, what, v);
+        for (const std::string &v : Hooks::violations) Check(false, what, v);
     }
     void Check(bool ok, const std::string &what, const std::string &message) {
         ++checks;
@@ -317,9 +318,9 @@ TEST_F(RegistryGrid, EveryRegistryCallFailingInTurn) {
         const bool userUsable = Usable(HKEY_CURRENT_USER, kSettingsKeys, "ExePath", &userText);
         const bool machineUsable = Usable(g_machine, kMachineKeys, "ProgramFilesDir", &machineText);
 
-        Sweep::ResetCalls();
+        Hooks::ResetCalls();
         Propose("clean", userUsable ? userText : machineUsable ? machineText + "\\Zorvik" : "C:\\Program Files\\Zorvik");
-        std::vector<CallRecord> clean = Sweep::trace;
+        std::vector<CallRecord> clean = Hooks::trace;
         // The calls before the first one on the machine path belong to the settings value.
         size_t machineStart = clean.size();
         for (size_t i = 0; i < clean.size(); ++i)
@@ -341,7 +342,7 @@ TEST_F(RegistryGrid, EveryRegistryCallFailingInTurn) {
                 std::string expected = fn == &WindowsDirectory::counter ? fallback
                                        : inUser ? (machineUsable ? machineText + "\\Zorvik" : fallback)
                                                 : fallback;
-                Sweep::ResetCalls();
+                Hooks::ResetCalls();
                 fn->failAt = n;
                 Propose(fn->name + " call " + std::to_string(n) + " fails", expected);
                 ++runs;

@@ -8,56 +8,6 @@
 #include <cwchar>
 
 namespace Sweep {
-bool counting = false;
-bool inHook = false;
-int entry = -1;
-Phase phase = kPhaseNone;
-std::vector<CallRecord> trace;
-std::vector<std::string> violations;
-std::vector<Counter *> counters;
-long faultsInjected = 0;
-
-void ResetCalls() {
-    for (Counter *c : counters) {
-        c->calls = 0;
-        c->failAt = 0;
-        c->variant = 0;
-    }
-    trace.clear();
-    violations.clear();
-    entry = -1;
-    phase = kPhaseNone;
-}
-
-void Violation(const std::string &what) { violations.push_back(what); }
-
-std::string CheckedPath(const Counter &function, const char *p, size_t limit) {
-    if (!p) return "<null>";
-    size_t n = 0;
-    while (n < limit && p[n]) ++n;
-    if (n == limit) {
-        Violation(function.name + ": path not terminated within " + std::to_string(limit) +
-                  " bytes: " + std::string(p, 60) + "...");
-        return std::string(p, limit);
-    }
-    return std::string(p, n);
-}
-
-std::string CheckedWidePath(const Counter &function, const WCHAR *p, size_t limit) {
-    if (!p) return "<null>";
-    size_t n = 0;
-    while (n < limit && p[n]) ++n;
-    if (n == limit) {
-        Violation(function.name + ": wide path not terminated within " + std::to_string(limit) +
-                  " characters");
-        return "<unterminated>";
-    }
-    std::wstring wide(p, n);
-    char narrow[4 * MAX_PATH] = {};
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
-    return narrow;
-}
-
 int EntryOfResource(LPCSTR name) {
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
         if (reinterpret_cast<UINT_PTR>(name) == static_cast<UINT_PTR>(PackageTable[i].resourceId)) return i;
@@ -76,8 +26,8 @@ void RegisterLinkCounters() {
     LinkCounters &l = Links();
     for (Counter *c : {&l.setPath, &l.setDescription, &l.queryInterface, &l.save}) {
         c->variants = {"E_FAIL"};
-        if (std::find(Sweep::counters.begin(), Sweep::counters.end(), c) == Sweep::counters.end())
-            Sweep::counters.push_back(c);
+        if (std::find(Hooks::counters.begin(), Hooks::counters.end(), c) == Hooks::counters.end())
+            Hooks::counters.push_back(c);
     }
     l.queryInterface.variants = {"E_NOINTERFACE"};
 }
@@ -86,16 +36,16 @@ namespace {
 
 // Counts a call of a link method; true when this call is to fail.
 bool CountLinkCall(Counter &c, const std::string &path) {
-    if (!Sweep::counting) return false;
+    if (!Hooks::active) return false;
     CallRecord rec;
     rec.function = &c;
     rec.number = ++c.calls;
-    rec.entry = Sweep::entry;
-    rec.phase = Sweep::phase;
+    rec.entry = Hooks::entry;
+    rec.phase = Hooks::phase;
     rec.path = path;
     rec.faulted = rec.number == c.failAt && !c.variants.empty();
-    Sweep::trace.push_back(rec);
-    if (rec.faulted) ++Sweep::faultsInjected;
+    Hooks::trace.push_back(rec);
+    if (rec.faulted) ++Hooks::faultsInjected;
     return rec.faulted;
 }
 
@@ -123,7 +73,7 @@ public:
         return inner_ ? inner_->Load(name, mode) : E_FAIL;
     }
     HRESULT STDMETHODCALLTYPE Save(LPCOLESTR name, BOOL remember) override {
-        std::string path = Sweep::CheckedWidePath(Links().save, name);
+        std::string path = Hooks::CheckedWidePath(Links().save, name);
         g_linkEvents.push_back("save " + path);
         if (CountLinkCall(Links().save, path)) return E_FAIL;
         return inner_ ? inner_->Save(name, remember) : S_OK;
@@ -181,7 +131,7 @@ public:
         return inner_ ? inner_->GetDescription(s, n) : E_FAIL;
     }
     HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR s) override {
-        std::string text = Sweep::CheckedPath(Links().setDescription, s, INFOTIPSIZE);
+        std::string text = Hooks::CheckedPath(Links().setDescription, s, INFOTIPSIZE);
         g_linkEvents.push_back("description " + text);
         if (CountLinkCall(Links().setDescription, text)) return E_FAIL;
         return inner_ ? inner_->SetDescription(s) : S_OK;
@@ -220,7 +170,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Resolve(HWND h, DWORD f) override { return inner_ ? inner_->Resolve(h, f) : S_OK; }
     HRESULT STDMETHODCALLTYPE SetPath(LPCSTR s) override {
-        std::string path = Sweep::CheckedPath(Links().setPath, s);
+        std::string path = Hooks::CheckedPath(Links().setPath, s);
         g_linkEvents.push_back("path " + path);
         if (CountLinkCall(Links().setPath, path)) return E_FAIL;
         return inner_ ? inner_->SetPath(s) : S_OK;
@@ -235,12 +185,6 @@ private:
 
 IShellLinkA *WrapShellLink(IShellLinkA *inner) { return new ShellLinkProxy(inner); }
 
-std::string FormatInt(const char *format, const std::string &argument, int number) {
-    char buffer[2048];
-    std::snprintf(buffer, sizeof buffer, format, argument.c_str(), number);
-    return buffer;
-}
-
 // ASCII letters only; the trail byte of a double-byte character stays as it is.
 std::string Lower(std::string s) {
     for (size_t i = 0; i < s.size(); ++i) {
@@ -251,8 +195,4 @@ std::string Lower(std::string s) {
         if (s[i] >= 'A' && s[i] <= 'Z') s[i] = static_cast<char>(s[i] - 'A' + 'a');
     }
     return s;
-}
-
-bool StartsWithNoCase(const std::string &text, const std::string &prefix) {
-    return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == Lower(prefix);
 }
