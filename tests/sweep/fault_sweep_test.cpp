@@ -723,8 +723,13 @@ std::string Trimmed(const std::string &folder) {
     return !folder.empty() && folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
 }
 
+// A question ends as the questions' formats end after their last argument.
 bool IsQuestion(const std::string &text) {
-    return text.find("よろしいですか？") != std::string::npos || text.find("作成しますか？") != std::string::npos;
+    for (const char *format : {MSG_DISK_LOW_ASK, MSG_FOLDER_MISSING_ASK}) {
+        const std::string tail = std::strrchr(format, '%') + 2;
+        if (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0) return true;
+    }
+    return false;
 }
 
 std::string LastBefore(const std::vector<CallRecord> &trace, size_t index, const Counter &fn,
@@ -737,7 +742,7 @@ std::string LastBefore(const std::vector<CallRecord> &trace, size_t index, const
 
 Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const RunResult &run) {
     const CallRecord &call = clean.trace[cleanIndex];
-    const std::string fn = call.function->name;
+    const Counter *const fn = call.function;
     const std::string folder = Trimmed(g_layout.folderText);
     Expected e;
     std::vector<std::string> before, after;
@@ -778,14 +783,14 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
         return true;
     };
 
-    if (fn == "GetCurrentDirectoryA") {
+    if (fn == &CurrentDirectory::counter) {
         // No current directory, no drive: the root is ":\", which no drive answers.
         stop(Format(MSG_DRIVE_INVALID, ":\\"));
-    } else if (fn == "GetDiskFreeSpaceA") {
+    } else if (fn == &DiskFreeSpace::counter) {
         stop(Format(MSG_DRIVE_INVALID, path));
-    } else if (fn == "GetFullPathNameA") {
+    } else if (fn == &FullPathName::counter) {
         stop(Format(MSG_FOLDER_DENIED, folder));
-    } else if (fn == "CreateDirectoryA") {
+    } else if (fn == &MakeFolder::counter) {
         if (call.phase == kPhaseStart && call.entry < 0 && call.number == 1) {
             if (variant == 0)
                 stop(Format(MSG_FOLDER_DENIED, folder));
@@ -799,59 +804,59 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
             goOn(Format(MSG_FOLDER_NOT_CREATED, path));   // the program group; the run goes on
             e.groupFolderFails = true;
         }
-    } else if (fn == "WinExec") {
+    } else if (fn == &WinExecHook::counter) {
         stop(Format(MSG_CANNOT_START, folder + "\\" + PackageTable[0].fileName));
-    } else if (fn == "MessageBoxA") {
+    } else if (fn == &MessageBoxHook::counter) {
         stop("");
         for (const Box &b : clean.boxes)
             if (b.traceIndex == cleanIndex) e.texts.push_back(b.text);
-    } else if (fn == "GetWindowTextA") {
+    } else if (fn == &ReadText::counter) {
         if (call.phase == kPhaseStart && firstInPhase(ReadText::counter)) {
             stop(Format(MSG_FOLDER_DENIED, ""));   // the folder text could not be read: empty
         } else {
             goOn("");
             e.defaultTitleBox = static_cast<int>(before.size());
         }
-    } else if (fn == "GetDlgItem") {
+    } else if (fn == &GetDlgItemHook::counter) {
         if (call.phase == kPhaseStart && firstInPhase(GetDlgItemHook::counter))
             stop(Format(MSG_FOLDER_DENIED, ""));
         else
             goOn("");
-    } else if (fn == "FindResourceA") {
+    } else if (fn == &FindResourceHook::counter) {
         char text[MESSAGE_SIZE];
         std::snprintf(text, sizeof text, MSG_NO_RESOURCE, entry, PackageTable[entry].resourceId);
         stop(text);
-    } else if (fn == "SizeofResource" || fn == "LoadResource") {
+    } else if (fn == &SizeofResourceHook::counter || fn == &LoadResourceHook::counter) {
         stop(MSG_NO_LOAD);
-    } else if (fn == "LockResource") {
+    } else if (fn == &LockResourceHook::counter) {
         stop(MSG_NO_LOCK);
-    } else if (fn == "GetTempPathA") {
+    } else if (fn == &TempPath::counter) {
         stop(Format(MSG_TEMP_NOT_CREATED, ""));
-    } else if (fn == "GetTempFileNameA") {
+    } else if (fn == &TempFileName::counter) {
         if (Lower(Trimmed(path)) == Lower(g_layout.tmp))
             stop(Format(MSG_TEMP_NOT_CREATED, path));
         else
             stop(Format(MSG_NOT_WRITTEN, path + "\\" + entryName()));   // beside the destination
-    } else if (fn == "CreateFileA") {
+    } else if (fn == &CreateFileHook::counter) {
         stop(Format(MSG_TEMP_NOT_CREATED, path));
-    } else if (fn == "WriteFile") {
+    } else if (fn == &WriteFileHook::counter) {
         stop(Format(MSG_TEMP_NOT_CREATED, lastTemp));
         e.keptTemp = lastTemp;   // named by the message
-    } else if (fn == "LZOpenFileA") {
+    } else if (fn == &LzOpen::counter) {
         if (call.mode & OF_CREATE)
             stop(Format(MSG_NOT_WRITTEN, dest));
         else
             stop(Format(MSG_TEMP_NOT_READ, lastTemp));
-    } else if (fn == "LZCopy") {
+    } else if (fn == &LzCopy::counter) {
         stop(Format(MSG_NOT_INSTALLED, dest));
-    } else if (fn == "MoveFileExA") {
+    } else if (fn == &MoveFileHook::counter) {
         stop(Format(MSG_NOT_WRITTEN, path));
-    } else if (fn == "DeleteFileA") {
+    } else if (fn == &DeleteFileHook::counter) {
         goOn("");
         e.keptTemp = path;
-    } else if (fn == "GetSystemDirectoryA") {
+    } else if (fn == &SystemDirectory::counter) {
         stop(Format(MSG_NOT_WRITTEN, entryName()));
-    } else if (fn == "GetFileAttributesExA") {
+    } else if (fn == &FileAttributes::counter) {
         if (entry >= 0)
             stop(Format(MSG_NOT_INSTALLED, dest));   // the written size cannot be confirmed
         else
