@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "package.h"
 #include "resource.h"
 #include "scratch.h"
 
@@ -152,7 +153,7 @@ TEST_F(Executable, CarriesExactlyTheDialogTheIconAndThePayloads) {
         EXPECT_EQ(imageSize, e.bytesInRes) << i;
         expected.insert({"#3", "#" + std::to_string(e.id), kJapanese});
     }
-    for (int id = 9001; id <= 9016; id++) expected.insert({"#10", "#" + std::to_string(id), kJapanese});
+    for (const PackageEntry &e : PackageTable) expected.insert({"#10", "#" + std::to_string(e.resourceId), kJapanese});
 
     std::set<Resource> actual = Inventory();
     for (const Resource &r : actual)

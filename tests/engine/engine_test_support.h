@@ -13,6 +13,7 @@
 #include "import_hook.h"
 #include "lz_hooks.h"
 #include "message_boxes.h"
+#include "package_entries.h"
 #include "scratch.h"
 
 // The dialog's caption, as the front end sets it.

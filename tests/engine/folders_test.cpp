@@ -2,6 +2,8 @@
 // folder questions, CreateFolderTree, cp932 folders and the length guard.
 #include "engine_test_support.h"
 
+#include <cstring>
+
 #include "resource.h"
 
 namespace {
@@ -40,10 +42,9 @@ struct RootRecorder {
 
 const UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
 
-// The longest file name of the package, "Backdrop.gif", and the platform's
-// open-file record, which takes paths of at most 127 bytes.
-const size_t kLongestName = 12;
-const size_t kLongestFolder = 127 - 1 - kLongestName;
+// The longest file name of the package, and the platform's open-file record,
+// which takes paths of at most 127 bytes.
+const size_t kLongestFolder = 127 - 1 - std::strlen(PackageTable[kLongestNameEntry].fileName);
 
 std::string FolderOfLength(const std::string &base, size_t length) {
     std::string f = base + "\\";
@@ -115,9 +116,9 @@ TEST_F(FoldersTest, Cp932FoldersAreNeverSplitInsideACharacter) {
     EXPECT_EQ(folder, folderAfter);
     ASSERT_EQ(1u, boxes->boxes().size());
     EXPECT_EQ(Format("%sフォルダはありません。作成しますか？", folder), boxes->boxes()[0].text);
-    ExpectInstalled(folder, 0, 13);
+    ExpectInstalled(folder, 0, kLastFolderEntry);
     ASSERT_EQ(1u, CommandLines().size());
-    EXPECT_EQ("\"" + folder + "\\Zorvik.exe\" ", CommandLines()[0]);
+    EXPECT_EQ("\"" + folder + "\\" + PackageTable[0].fileName + "\" ", CommandLines()[0]);
     EXPECT_EQ(std::vector<std::string>{"ソフト"}, ListFolder(scratch.path()));
 
     // With a real trailing backslash after 表, exactly that one goes.
@@ -134,7 +135,7 @@ TEST_F(FoldersTest, TrailingBackslashIsRemovedOnceAndTheRootComesFromTheFirstCol
     EXPECT_EQ(folder, folderAfter);
     EXPECT_EQ(std::vector<std::string>{"C:\\"}, roots.Roots());
     EXPECT_TRUE(boxes->boxes().empty()) << "a missing folder with an existing parent asks nothing";
-    ExpectInstalled(folder, 0, 13);
+    ExpectInstalled(folder, 0, kLastFolderEntry);
     EXPECT_TRUE(dialog.InInstallingState()) << "a complete run does not go back to input";
 
     // An existing folder asks nothing either.
@@ -154,7 +155,7 @@ TEST_F(FoldersTest, RelativeFolderTakesTheCurrentDirectorysDrive) {
     EXPECT_EQ(std::vector<std::string>{"C:\\"}, roots.Roots());
     ASSERT_EQ(1u, boxes->boxes().size());
     EXPECT_EQ("Apps\\Zorvikフォルダはありません。作成しますか？", boxes->boxes()[0].text);
-    ExpectInstalled(scratch / "Apps\\Zorvik", 0, 13);
+    ExpectInstalled(scratch / "Apps\\Zorvik", 0, kLastFolderEntry);
 }
 
 TEST_F(FoldersTest, MissingParentsAskAndNoStopsWithoutAMessage) {
@@ -171,7 +172,7 @@ TEST_F(FoldersTest, MissingParentsAskAndNoStopsWithoutAMessage) {
     Answer({IDYES});
     ASSERT_EQ(1, Run(folder));
     ASSERT_EQ(1u, boxes->boxes().size());
-    ExpectInstalled(folder, 0, 13);
+    ExpectInstalled(folder, 0, kLastFolderEntry);
 }
 
 TEST_F(FoldersTest, AccessDeniedStopsWithItsMessage) {
@@ -226,7 +227,7 @@ TEST_F(FoldersTest, FolderTooLongForItsPathsIsRefusedBeforeAnythingIsMade) {
     std::string longest = FolderOfLength(base, kLongestFolder);
     Answer({IDYES});
     ASSERT_EQ(1, Run(longest)) << (boxes->texts().empty() ? "" : boxes->texts().back());
-    ExpectInstalled(longest, 0, 13);
+    ExpectInstalled(longest, 0, kLastFolderEntry);
     EXPECT_TRUE(SurvivingTempNames().empty());
 }
 

@@ -6,8 +6,6 @@
 
 namespace {
 
-const int kFirstSystemEntry = 14;  // Msvcrt.dll, then Mfc42.dll
-
 using FindPayload = COUNTED(FindResourceA);
 using LoadPayload = COUNTED(LoadResource);
 using LockPayload = COUNTED(LockResource);
@@ -54,16 +52,16 @@ protected:
 TEST_F(PlacementTest, AllSixteenFilesAreExpandedByteForByte) {
     ASSERT_EQ(1, Run(Install()));
     EXPECT_TRUE(boxes->boxes().empty());
-    ExpectInstalled(Install(), 0, 13);
-    ExpectInstalled(system.path(), kFirstSystemEntry, 15);
-    ExpectNotInstalled(Install(), kFirstSystemEntry, 15);
+    ExpectInstalled(Install(), 0, kLastFolderEntry);
+    ExpectInstalled(system.path(), kFirstSystemEntry, kLastEntry);
+    ExpectNotInstalled(Install(), kFirstSystemEntry, kLastEntry);
     // Per entry, one name in the temporary folder and one beside the destination.
     EXPECT_EQ(32u, TempNames().size());
     EXPECT_TRUE(SurvivingTempNames().empty());
     ExpectOnlyPackageFiles(Install());
     ExpectOnlyPackageFiles(system.path());
-    EXPECT_EQ(0, PackageTable[14].overwrite);
-    EXPECT_EQ(0, PackageTable[15].overwrite);
+    EXPECT_EQ(0, PackageTable[kFirstSystemEntry].overwrite);
+    EXPECT_EQ(0, PackageTable[kLastEntry].overwrite);
 }
 
 TEST_F(PlacementTest, EveryRunReplacesTheInstallationFolderFiles) {
@@ -71,36 +69,38 @@ TEST_F(PlacementTest, EveryRunReplacesTheInstallationFolderFiles) {
     for (int i = 0; i < kFirstSystemEntry; ++i)
         WriteWholeFile(Dest(i), std::string(400000, 'x'));  // longer than any of them
     ASSERT_EQ(1, Run(Install()));
-    ExpectInstalled(Install(), 0, 13);
+    ExpectInstalled(Install(), 0, kLastFolderEntry);
 }
 
 TEST_F(PlacementTest, ARuntimeLibraryInTheSystemFolderGetsAPrivateCopy) {
-    std::string systemMfc = system / "Mfc42.dll";
-    WriteWholeFile(systemMfc, "the system's own copy");
+    // The last library is in the system folder; the first one is absent.
+    const int present = kLastEntry, absent = kFirstSystemEntry;
+    std::string systemCopy = system / PackageTable[present].fileName;
+    WriteWholeFile(systemCopy, "the system's own copy");
     ASSERT_EQ(1, Run(Install()));
-    EXPECT_EQ("the system's own copy", ReadWholeFile(systemMfc));
-    ExpectInstalled(Install(), 15, 15);
-    ExpectInstalled(system.path(), 14, 14);  // Msvcrt.dll was absent: it went to the system folder
-    ExpectNotInstalled(Install(), 14, 14);
-    EXPECT_EQ(1, PackageTable[15].overwrite);
-    EXPECT_EQ(0, PackageTable[14].overwrite);
+    EXPECT_EQ("the system's own copy", ReadWholeFile(systemCopy));
+    ExpectInstalled(Install(), present, present);
+    ExpectInstalled(system.path(), absent, absent);
+    ExpectNotInstalled(Install(), absent, absent);
+    EXPECT_EQ(1, PackageTable[present].overwrite);
+    EXPECT_EQ(0, PackageTable[absent].overwrite);
 
     // The next run finds both in the system folder: two private copies, the
     // system's files untouched, a changed private copy replaced.
-    std::string systemMsvcrt = ReadWholeFile(system / "Msvcrt.dll");
-    WriteWholeFile(Dest(15), "stale private copy");
+    std::string systemAbsent = ReadWholeFile(system / PackageTable[absent].fileName);
+    WriteWholeFile(Dest(present), "stale private copy");
     ASSERT_EQ(1, Run(Install()));
-    EXPECT_EQ("the system's own copy", ReadWholeFile(systemMfc));
-    EXPECT_EQ(systemMsvcrt, ReadWholeFile(system / "Msvcrt.dll"));
-    ExpectInstalled(Install(), 14, 15);
+    EXPECT_EQ("the system's own copy", ReadWholeFile(systemCopy));
+    EXPECT_EQ(systemAbsent, ReadWholeFile(system / PackageTable[absent].fileName));
+    ExpectInstalled(Install(), kFirstSystemEntry, kLastEntry);
     EXPECT_TRUE(SurvivingTempNames().empty());
 }
 
 TEST_F(PlacementTest, TheChangedFlagLastsForLaterRunsInTheProcess) {
-    const std::string library = system / "Mfc42.dll";
+    const std::string library = system / PackageTable[kLastEntry].fileName;
     WriteWholeFile(library, "old");
     ASSERT_EQ(1, Run(Install()));
-    ASSERT_EQ(1, PackageTable[15].overwrite);
+    ASSERT_EQ(1, PackageTable[kLastEntry].overwrite);
 
     // With the system copy gone, the entry goes back to the system folder,
     // written without the existence test.
@@ -108,7 +108,7 @@ TEST_F(PlacementTest, TheChangedFlagLastsForLaterRunsInTheProcess) {
     Hooks::Installed open = OpenProbe::Install("kernel32.dll", "OpenFile");
     OpenProbe::inspect = [](CallRecord &r, LPCSTR path, LPOFSTRUCT, UINT) { r.path = path; };
     ASSERT_EQ(1, Run(Install()));
-    ExpectInstalled(system.path(), 15, 15);
+    ExpectInstalled(system.path(), kLastEntry, kLastEntry);
     std::vector<std::string> probes = Hooks::Paths({&OpenProbe::counter});
     EXPECT_EQ(1, std::count(probes.begin(), probes.end(), library)) << "only the probe";
 }
@@ -123,7 +123,7 @@ TEST_F(PlacementTest, AReadOnlyDestinationStopsAtItsEntryAndIsKept) {
     EXPECT_EQ(UINT(MB_OK), OnlyBox().type);
     EXPECT_EQ("a file the user protected", ReadWholeFile(Dest(5)));
     ExpectInstalled(Install(), 0, 4);
-    ExpectNotInstalled(Install(), 6, 13);
+    ExpectNotInstalled(Install(), 6, kLastFolderEntry);
     EXPECT_TRUE(SurvivingTempNames().empty());
     ExpectOnlyPackageFiles(Install());
     EXPECT_TRUE(dialog.InInputState());
@@ -135,10 +135,12 @@ TEST_F(PlacementTest, AMissingResourceNamesIndexAndIdentifier) {
     ResourceFaults faults;
     FindPayload::counter.failAt = missing + 1;   // one lookup per entry
     EXPECT_EQ(0, Run(Install()));
-    EXPECT_EQ("Internal error in OnStart():FindResource(7,9010).", OnlyBox().text);
-    ExpectInstalled(Install(), 0, 6);
-    ExpectNotInstalled(Install(), 7, 13);
-    EXPECT_EQ(14u, TempNames().size());
+    EXPECT_EQ("Internal error in OnStart():FindResource(" + std::to_string(missing) + "," +
+                  std::to_string(PackageTable[missing].resourceId) + ").",
+              OnlyBox().text);
+    ExpectInstalled(Install(), 0, missing - 1);
+    ExpectNotInstalled(Install(), missing, kLastFolderEntry);
+    EXPECT_EQ(2u * missing, TempNames().size());
 }
 
 TEST_F(PlacementTest, ResourcesThatCannotBeLoadedOrLocked) {
@@ -246,16 +248,16 @@ TEST_F(PlacementTest, AFileCreatedUnderTheLzFallbackNameIsRemoved) {
 // entry is expanded into must be opened through the open-file record too.
 TEST_F(PlacementTest, TheOpenFileRecordLimitsTheDestinationPath) {
     char launch[MAX_PATH] = {};
-    const int longest = 4;  // "Backdrop.gif", the longest name
-    ASSERT_EQ(12, lstrlenA(PackageTable[longest].fileName));
-    std::string fits = scratch / std::string(127 - 12 - 1 - scratch.path().size() - 1, 'a');
+    const int longest = kLongestNameEntry;
+    const std::string name = PackageTable[longest].fileName;
+    std::string fits = scratch / std::string(127 - name.size() - 1 - scratch.path().size() - 1, 'a');
     std::string over = fits + std::string(5, 'b');  // even "ZIN1.tmp" reaches 128 bytes
     CreateDirectoryA(fits.c_str(), nullptr);
     CreateDirectoryA(over.c_str(), nullptr);
     EXPECT_EQ(1, UnderTest([&] { return PlaceEntry(longest, fits.c_str(), 0, 0, launch); }));
     ExpectInstalled(fits, longest, longest);
     EXPECT_EQ(0, UnderTest([&] { return PlaceEntry(longest, over.c_str(), 0, 0, launch); }));
-    EXPECT_EQ(Format("%sが書き込めませんでした。", over + "\\Backdrop.gif"), OnlyBox().text);
+    EXPECT_EQ(Format("%sが書き込めませんでした。", over + "\\" + name), OnlyBox().text);
     EXPECT_TRUE(SurvivingTempNames().empty());
     EXPECT_TRUE(ListFolder(over).empty());
 }

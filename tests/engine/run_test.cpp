@@ -180,7 +180,7 @@ TEST_F(RunTest, StartsTheProgramWithItsQuotedPathShown) {
     std::string folder = scratch / "inst";
     ASSERT_EQ(1, Run(folder));
     ASSERT_EQ(1u, CommandLines().size());
-    EXPECT_EQ("\"" + folder + "\\Zorvik.exe\" ", CommandLines()[0]);
+    EXPECT_EQ("\"" + folder + "\\" + PackageTable[0].fileName + "\" ", CommandLines()[0]);
     EXPECT_EQ(std::vector<UINT>{SW_SHOW}, ShowCommands());
     EXPECT_TRUE(boxes->boxes().empty());
 }
@@ -190,7 +190,7 @@ TEST_F(RunTest, AProgramThatCannotStartIsReported) {
     StartProgram::FailNext([](int, LPCSTR, UINT) -> UINT { return 31; });
     EXPECT_EQ(0, Run(folder));
     ASSERT_EQ(1u, boxes->boxes().size());
-    EXPECT_EQ(Format("%sが起動できません。", folder + "\\Zorvik.exe"), boxes->boxes()[0].text);
+    EXPECT_EQ(Format("%sが起動できません。", folder + "\\" + PackageTable[0].fileName), boxes->boxes()[0].text);
     EXPECT_EQ(UINT(MB_OK), boxes->boxes()[0].type);
     EXPECT_TRUE(dialog.InInputState());
 }

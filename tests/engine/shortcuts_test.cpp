@@ -18,9 +18,9 @@ using MakeFolder = COUNTED(CreateDirectoryA);
 class ShortcutsTest : public EngineTest {
 protected:
     ShortcutsTest()
-        : group(SpecialFolder(CSIDL_PROGRAMS) + "\\Zorvik"),
-          startLink(group + "\\Zorvik.lnk"),
-          desktopLink(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "\\Zorvik.lnk") {
+        : group(SpecialFolder(CSIDL_PROGRAMS) + "\\" + PackageConfig.ProgramGroupName),
+          startLink(group + "\\" + startName + ".lnk"),
+          desktopLink(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "\\" + desktopName + ".lnk") {
         Clean();
     }
     ~ShortcutsTest() override { Clean(); }
@@ -38,13 +38,15 @@ protected:
         EXPECT_EQ(name, d);
     }
 
+    // The program's links, as the package names them.
+    const std::string startName = PackageTable[0].startMenuLinkName, desktopName = PackageTable[0].desktopLinkName;
     std::string group, startLink, desktopLink;
-    std::string target = scratch / "Zorvik.exe";
+    std::string target = scratch / PackageTable[0].fileName;
 };
 
 TEST_F(ShortcutsTest, CreateShortcutWritesALinkWithTargetAndDescription) {
-    EXPECT_EQ(1, UnderTest([&] { return CreateShortcut(target.c_str(), scratch.path().c_str(), "Zorvik"); }));
-    ExpectLink(scratch / "Zorvik.lnk", target, "Zorvik");
+    EXPECT_EQ(1, UnderTest([&] { return CreateShortcut(target.c_str(), scratch.path().c_str(), "Program"); }));
+    ExpectLink(scratch / "Program.lnk", target, "Program");
 
     // A link of that name is replaced.
     WriteWholeFile(scratch / "Other.lnk", "not a link at all");
@@ -55,20 +57,20 @@ TEST_F(ShortcutsTest, CreateShortcutWritesALinkWithTargetAndDescription) {
 
 TEST_F(ShortcutsTest, BothShortcuts) {
     Place(1, 1);
-    ExpectLink(startLink, target, "Zorvik");
-    ExpectLink(desktopLink, target, "Zorvik");
+    ExpectLink(startLink, target, startName);
+    ExpectLink(desktopLink, target, desktopName);
     EXPECT_TRUE(boxes->boxes().empty());
 }
 
 TEST_F(ShortcutsTest, OnlyTheDesktop) {
     Place(0, 1);
-    ExpectLink(desktopLink, target, "Zorvik");
+    ExpectLink(desktopLink, target, desktopName);
     EXPECT_FALSE(FolderExists(group)) << "the group is made only for its shortcut";
 }
 
 TEST_F(ShortcutsTest, OnlyTheStartMenu) {
     Place(1, 0);
-    ExpectLink(startLink, target, "Zorvik");
+    ExpectLink(startLink, target, startName);
     EXPECT_FALSE(FileExists(desktopLink));
 }
 
@@ -88,10 +90,10 @@ TEST_F(ShortcutsTest, AnEntryWithoutADesktopNameGetsNone) {
 
 TEST_F(ShortcutsTest, ExistingLinksAreReplaced) {
     Place(1, 1);
-    std::string newer = scratch / "elsewhere\\Zorvik.exe";
+    std::string newer = scratch / ("elsewhere\\" + std::string(PackageTable[0].fileName));
     PlaceShortcuts(&PackageTable[0], newer.c_str(), 1, 1);
-    ExpectLink(startLink, newer, "Zorvik");
-    ExpectLink(desktopLink, newer, "Zorvik");
+    ExpectLink(startLink, newer, startName);
+    ExpectLink(desktopLink, newer, desktopName);
 }
 
 TEST_F(ShortcutsTest, AGroupFolderThatCannotBeMadeIsReportedAndTheRestGoesOn) {
@@ -106,14 +108,15 @@ TEST_F(ShortcutsTest, AGroupFolderThatCannotBeMadeIsReportedAndTheRestGoesOn) {
     EXPECT_EQ(Format("%sフォルダが作成できませんでした。", group), boxes->boxes()[0].text);
     EXPECT_EQ(UINT(MB_OK), boxes->boxes()[0].type);
     EXPECT_FALSE(FileExists(startLink));
-    ExpectLink(desktopLink, target, "Zorvik");
+    ExpectLink(desktopLink, target, desktopName);
 }
 
 TEST_F(ShortcutsTest, ARunLinksToTheInstalledProgram) {
     std::string folder = scratch / "inst";
     ASSERT_EQ(1, Run(folder, 1, 1));
-    ExpectLink(startLink, folder + "\\Zorvik.exe", "Zorvik");
-    ExpectLink(desktopLink, folder + "\\Zorvik.exe", "Zorvik");
+    const std::string program = folder + "\\" + PackageTable[0].fileName;
+    ExpectLink(startLink, program, startName);
+    ExpectLink(desktopLink, program, desktopName);
 }
 
 }  // namespace

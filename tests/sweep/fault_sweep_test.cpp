@@ -57,11 +57,13 @@ struct Scenario {
     bool relative;     // folder typed relative to the current directory
     bool upgrade;      // folder exists with older files; one runtime library in the system folder
     bool lowDisk;      // the drive reports less than 500,000 bytes free
-    bool everyEntry;   // false: entries 1-13, placed exactly as in the fresh run, are not swept again
+    bool everyEntry;   // false: the installation-folder entries after the program, placed exactly
+                       // as in the fresh run, are not swept again
 };
 
 struct Layout {
     std::string root, cwd, sys, tmp, programs, desktop, browse;
+    std::string group, startLink, desktopLink;   // the program group and the program's two links
     std::string folderText;   // what is typed into the dialog
     std::string folderAbs;    // the installation folder, absolute
 };
@@ -614,6 +616,9 @@ void PrepareLayout(const ScratchFolder &scratch, const Scenario &s) {
     l.programs = l.root + "\\programs";
     l.desktop = l.root + "\\desktop";
     l.browse = l.root + "\\browse";
+    l.group = l.programs + "\\" + PackageConfig.ProgramGroupName;
+    l.startLink = l.group + "\\" + PackageTable[0].startMenuLinkName + ".lnk";
+    l.desktopLink = l.desktop + "\\" + PackageTable[0].desktopLinkName + ".lnk";
     for (const std::string &d : {l.cwd, l.sys, l.tmp, l.programs, l.desktop, l.browse})
         CreateDirectoryA(d.c_str(), nullptr);
     if (s.relative) {
@@ -632,16 +637,17 @@ void ResetTree(const Scenario &s) {
     RemoveTree(l.root + "\\a");
     RemoveTree(l.sys);
     RemoveTree(l.tmp);
-    RemoveTree(l.programs + "\\Zorvik");
-    DeleteFileA((l.desktop + "\\Zorvik.lnk").c_str());
+    RemoveTree(l.group);
+    DeleteFileA(l.desktopLink.c_str());
     for (const std::string &d : {l.cwd, l.sys, l.tmp}) CreateDirectoryA(d.c_str(), nullptr);
     if (s.upgrade) {
         CreateDirectoryA((l.cwd + "\\inst").c_str(), nullptr);
         CreateDirectoryA(l.folderAbs.c_str(), nullptr);
         for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
-            if (PackageTable[i].destination == DEST_INSTALL_FOLDER || i == 14)
+            if (PackageTable[i].destination == DEST_INSTALL_FOLDER || i == kFirstSystemEntry)
                 WriteWholeFile(l.folderAbs + "\\" + PackageTable[i].fileName, OldContent(PackageTable[i].fileName));
-        WriteWholeFile(l.sys + "\\" + PackageTable[14].fileName, "system copy of " + std::string(PackageTable[14].fileName));
+        const std::string library = PackageTable[kFirstSystemEntry].fileName;
+        WriteWholeFile(l.sys + "\\" + library, "system copy of " + library);
     }
 }
 
@@ -1017,8 +1023,8 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
         names.insert(Lower(name));
         const std::string inFolder = l.folderAbs + "\\" + name;
         const std::string inSystem = l.sys + "\\" + name;
-        bool seededFolder = s.upgrade && (PackageTable[i].destination == DEST_INSTALL_FOLDER || i == 14);
-        bool seededSystem = s.upgrade && i == 14;
+        bool seededSystem = s.upgrade && i == kFirstSystemEntry;
+        bool seededFolder = seededSystem || (s.upgrade && PackageTable[i].destination == DEST_INSTALL_FOLDER);
         std::string folderBytes = FileExists(inFolder) ? ReadWholeFile(inFolder) : kAbsent;
         std::string systemBytes = FileExists(inSystem) ? ReadWholeFile(inSystem) : kAbsent;
         bool folderNew = folderBytes == g_original[name];
@@ -1051,24 +1057,23 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
     std::set<std::string> old(treeBefore.begin(), treeBefore.end());
     const std::string rootLower = Lower(l.root) + "\\";
     auto rel = [&](const std::string &p) { return Lower(p).substr(rootLower.size()); };
-    const std::string folderRel = rel(l.folderAbs), group = rel(l.programs + "\\Zorvik");
+    const std::string folderRel = rel(l.folderAbs);
     for (const std::string &p : ListTree(l.root)) {
         if (old.count(p)) continue;
         bool allowed = IsAncestorOrSelf(l.root + "\\" + p, l.folderAbs) ||
                        (p.rfind(folderRel + "\\", 0) == 0 && names.count(p.substr(folderRel.size() + 1))) ||
                        (p.rfind(rel(l.sys) + "\\", 0) == 0 && names.count(p.substr(rel(l.sys).size() + 1))) ||
-                       p == group || p == group + "\\zorvik.lnk" || p == rel(l.desktop) + "\\zorvik.lnk" ||
+                       p == rel(l.group) || p == rel(l.startLink) || p == rel(l.desktopLink) ||
                        (p.rfind(rel(l.tmp) + "\\zin", 0) == 0);
         check(allowed, "created outside the allowed places: " + p);
     }
 
     // Every path the run handed to a creating call.
-    const std::string groupAbs = l.programs + "\\Zorvik";
     for (const CallRecord &c : r.trace) {
         if (c.faulted && c.function != &MakeFolder::counter) continue;
         const std::string full = FullPath(c.path);
         if (c.function == &MakeFolder::counter) {
-            check(IsAncestorOrSelf(full, l.folderAbs) || IsAncestorOrSelf(full, groupAbs),
+            check(IsAncestorOrSelf(full, l.folderAbs) || IsAncestorOrSelf(full, l.group),
                   "folder creation outside the allowed places: " + c.path);
         } else if (c.function == &CreateFileHook::counter) {
             check(full.rfind(Lower(l.tmp) + "\\zin", 0) == 0, "file created outside the temporary folder: " + c.path);
@@ -1100,7 +1105,7 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
             continue;
         }
         std::string full = FullPath(ev.substr(5));
-        check(full == Lower(groupAbs + "\\Zorvik.lnk") || full == Lower(l.desktop + "\\Zorvik.lnk"),
+        check(full == Lower(l.startLink) || full == Lower(l.desktopLink),
               "link saved outside the allowed places: " + ev.substr(5));
     }
 
@@ -1165,8 +1170,8 @@ protected:
             }
             EXPECT_EQ(saves, 2);
             EXPECT_EQ(paths, 2);
-            EXPECT_TRUE(FileExists(g_layout.programs + "\\Zorvik\\Zorvik.lnk"));
-            EXPECT_TRUE(FileExists(g_layout.desktop + "\\Zorvik.lnk"));
+            EXPECT_TRUE(FileExists(g_layout.startLink));
+            EXPECT_TRUE(FileExists(g_layout.desktopLink));
         }
 
         int runs = 0;
@@ -1180,7 +1185,7 @@ protected:
                         ++cleanIndex;
                     if (cleanIndex == clean.trace.size()) continue;
                     const int entry = clean.trace[cleanIndex].entry;
-                    if (!s.everyEntry && entry >= 1 && entry <= 13) continue;
+                    if (!s.everyEntry && entry >= 1 && entry <= kLastFolderEntry) continue;
 
                     if (verbose) std::printf("[sweep] %s %s %d %d\n", s.name, c->name.c_str(), n, v), std::fflush(stdout);
                     Watchdog::Beat(std::string(s.name) + ": " + c->name + " call " + std::to_string(n) +

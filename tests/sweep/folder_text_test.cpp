@@ -414,7 +414,7 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
     g_hDlg = dlg;
     SetCurrentDirectoryA("C:\\");
 
-    const std::string group = std::string(kPrograms) + "\\Zorvik";
+    const std::string group = std::string(kPrograms) + "\\" + PackageConfig.ProgramGroupName;
     const std::vector<std::string> groupPrefixes = TreePrefixes(group);
     Generator gen(seed);
     long checks = 0, failures = 0, accepted = 0, refused = 0, invalidDrive = 0, treeStopped = 0;
@@ -520,8 +520,8 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
             const std::string launch = trimmed + "\\" + PackageTable[0].fileName;
             check(g_run.commands == std::vector<std::string>{"\"" + launch + "\" "}, index, folder, "command line");
             std::vector<std::string> links;
-            if (startMenu) links.push_back("save " + group + "\\Zorvik.lnk");
-            if (desktop) links.push_back("save " + std::string(kDesktop) + "\\Zorvik.lnk");
+            if (startMenu) links.push_back("save " + group + "\\" + PackageTable[0].startMenuLinkName + ".lnk");
+            if (desktop) links.push_back("save " + std::string(kDesktop) + "\\" + PackageTable[0].desktopLinkName + ".lnk");
             std::vector<std::string> saves;
             for (const std::string &e : g_linkEvents) {
                 if (e.rfind("save ", 0) == 0) saves.push_back(e);

@@ -14,6 +14,7 @@
 #include "import_hook.h"
 #include "lz_hooks.h"
 #include "message_boxes.h"
+#include "package_entries.h"
 
 // What the caller was doing when a platform call was made (Hooks::phase).
 enum Phase { kPhaseNone, kPhaseInit, kPhaseBrowse, kPhaseStart };
