@@ -263,12 +263,7 @@ void InstallHooks() {
 
     add(TempPath::Install("kernel32.dll", "GetTempPathA"));
     TempPath::counter.variants = {"0 with the buffer unterminated"};
-    TempPath::base = [](DWORD n, LPSTR b) -> DWORD {
-        std::string t = WithBackslash(g_layout.tmp);
-        if (t.size() + 1 > n) return static_cast<DWORD>(t.size() + 1);
-        lstrcpyA(b, t.c_str());
-        return static_cast<DWORD>(t.size());
-    };
+    TempPath::base = [](DWORD n, LPSTR b) -> DWORD { return Hooks::AnswerFolder(WithBackslash(g_layout.tmp), b, n); };
     TempPath::fail = [](int, DWORD n, LPSTR b) -> DWORD {
         if (b) Poison(b, n);
         SetLastError(ERROR_ENVVAR_NOT_FOUND);
@@ -334,12 +329,7 @@ void InstallHooks() {
 
     add(SystemDirectory::Install("kernel32.dll", "GetSystemDirectoryA"));
     SystemDirectory::counter.variants = {"0 with the buffer unterminated"};
-    SystemDirectory::base = [](LPSTR b, UINT n) -> UINT {
-        const std::string &s = g_layout.sys;
-        if (s.size() + 1 > n) return static_cast<UINT>(s.size() + 1);
-        lstrcpyA(b, s.c_str());
-        return static_cast<UINT>(s.size());
-    };
+    SystemDirectory::base = [](LPSTR b, UINT n) { return Hooks::AnswerFolder(g_layout.sys, b, n); };
     SystemDirectory::fail = [](int, LPSTR b, UINT n) -> UINT {
         if (b) Poison(b, n);
         return 0;

@@ -71,18 +71,12 @@ using WinExecHook = COUNTED(WinExec);
 std::vector<Hooks::Installed> g_hooks;
 std::map<std::string, LONG> g_expanded;
 
-void CopyOut(const std::string &text, LPSTR buffer, DWORD size) {
-    if (text.size() + 1 <= size) lstrcpyA(buffer, text.c_str());
-}
-
 void InstallHooks() {
     auto add = [](Hooks::Installed h) { g_hooks.push_back(std::move(h)); };
     add(CurrentDirectory::Install("kernel32.dll", "GetCurrentDirectoryA"));
     CurrentDirectory::base = [](DWORD n, LPSTR b) -> DWORD {
         if (n > MAX_PATH) Hooks::Violation("GetCurrentDirectoryA given more than MAX_PATH");
-        if (g_run.cwd.size() + 1 > n) return static_cast<DWORD>(g_run.cwd.size() + 1);
-        CopyOut(g_run.cwd, b, n);
-        return static_cast<DWORD>(g_run.cwd.size());
+        return Hooks::AnswerFolder(g_run.cwd, b, n);
     };
     add(FullPathName::Install("kernel32.dll", "GetFullPathNameA"));
     FullPathName::inspect = [](CallRecord &r, LPCSTR p, DWORD, LPSTR, LPSTR *) {
@@ -127,10 +121,7 @@ void InstallHooks() {
     add(FindResourceHook::Install("kernel32.dll", "FindResourceA"));
     FindResourceHook::inspect = [](CallRecord &, HMODULE, LPCSTR name, LPCSTR) { Hooks::entry = Sweep::EntryOfResource(name); };
     add(TempPath::Install("kernel32.dll", "GetTempPathA"));
-    TempPath::base = [](DWORD n, LPSTR b) -> DWORD {
-        CopyOut(kTempDir, b, n);
-        return static_cast<DWORD>(std::strlen(kTempDir));
-    };
+    TempPath::base = [](DWORD n, LPSTR b) -> DWORD { return Hooks::AnswerFolder(kTempDir, b, n); };
     add(TempFileName::Install("kernel32.dll", "GetTempFileNameA"));
     // In the temporary folder, or beside a destination.
     TempFileName::base = [](LPCSTR dir, LPCSTR, UINT, LPSTR name) -> UINT {
@@ -164,10 +155,7 @@ void InstallHooks() {
         return TRUE;
     };
     add(SystemDirectory::Install("kernel32.dll", "GetSystemDirectoryA"));
-    SystemDirectory::base = [](LPSTR b, UINT n) -> UINT {
-        CopyOut(kSystemDir, b, n);
-        return static_cast<UINT>(std::strlen(kSystemDir));
-    };
+    SystemDirectory::base = [](LPSTR b, UINT n) { return Hooks::AnswerFolder(kSystemDir, b, n); };
     // No file exists anywhere: runtime libraries go to the system folder.
     add(OpenFileHook::Install("kernel32.dll", "OpenFile"));
     OpenFileHook::base = [](LPCSTR p, LPOFSTRUCT, UINT) -> HFILE {

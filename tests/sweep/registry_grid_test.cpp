@@ -114,9 +114,7 @@ void InstallHooks() {
             std::memset(b, 'W', n);
             return 0;
         }
-        if (g_windows.size() + 1 > n) return static_cast<UINT>(g_windows.size() + 1);
-        lstrcpyA(b, g_windows.c_str());
-        return static_cast<UINT>(g_windows.size());
+        return Hooks::AnswerFolder(g_windows, b, n);
     };
     WindowsDirectory::fail = [](int, LPSTR b, UINT n) -> UINT {
         std::memset(b, 'W', n);

@@ -3,9 +3,6 @@
 #include "package.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
-#include <cwchar>
 
 namespace Sweep {
 int EntryOfResource(LPCSTR name) {
