@@ -28,6 +28,12 @@ int CreateShortcut(const char *target, const char *folder, const char *name);
 // the first colon, or -1. A trail byte may have the value of a backslash.
 int LastCharIndex(const char *text);
 int FirstColonIndex(const char *text);
+// The part of a path after its last backslash.
+const char *FileNameOf(const char *path);
+// The longest name of a file that placement expands into before renaming it:
+// the prefix's three characters, four hex digits and ".tmp".
+#define WORK_FILE_NAME_LENGTH 11
+
 // Appends "\" and name to a MAX_PATH buffer; 0 (buffer unchanged) if it would not fit.
 int AppendPathName(char *path, const char *name);
 

@@ -6,11 +6,7 @@
 HINSTANCE g_hInstance;
 HWND g_hDlg;
 
-// The input controls that the progress label replaces, in the order they are switched.
-static const int g_InputControls[] = {
-    IDC_FOLDER_LABEL, IDC_FOLDER, IDC_BROWSE,
-    IDC_SHORTCUT_LABEL, IDC_ADD_STARTMENU, IDC_ADD_DESKTOP,
-};
+static const int g_InputControls[] = { IDC_INPUT_CONTROLS };
 
 int ShowMessage(const char *text, UINT type)
 {

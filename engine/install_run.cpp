@@ -15,7 +15,8 @@ static int Stop(const char *text)
 }
 
 // Whether the composed paths of a run fit for this folder. The longest is the
-// folder, a backslash and the longest file name; it must also fit the
+// folder, a backslash and the longest file name (or the name of the file that
+// an entry is expanded into first); it must also fit the
 // platform's open-file record (OpenFile and LZOpenFileA take less than
 // OFS_MAXPATHNAME bytes, after making the path absolute), or the run would
 // create the folder only to fail at its first file.
@@ -24,7 +25,7 @@ static int FolderFits(const char *folder)
     char full[MAX_PATH];
     DWORD fullLength;
     int length = lstrlenA(folder);
-    int longestName = 0;
+    int longestName = WORK_FILE_NAME_LENGTH;
     int i;
 
     for (i = 0; i < PACKAGE_ENTRY_COUNT; i++)

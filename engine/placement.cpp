@@ -1,5 +1,6 @@
 // PlaceEntry: one manifest entry from its resource, through a temporary file
-// and the LZ expand functions, to its destination; then its shortcuts.
+// and the LZ expand functions, to a new file beside its destination that is
+// renamed into place when complete; then its shortcuts.
 #include "engine.h"
 #include "messages.h"
 
@@ -12,22 +13,7 @@ static int Fail(const char *format, const char *argument)
     return 0;
 }
 
-// Whether the destination is no longer the file that was there before the
-// write (or there was none): only then is it ours to delete.
-static int ChangedSince(const char *path, int existed, const WIN32_FILE_ATTRIBUTE_DATA *before)
-{
-    WIN32_FILE_ATTRIBUTE_DATA now;
-
-    if (!existed)
-        return 1;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &now))
-        return 0;
-    return now.nFileSizeLow != before->nFileSizeLow || now.nFileSizeHigh != before->nFileSizeHigh
-        || now.ftLastWriteTime.dwLowDateTime != before->ftLastWriteTime.dwLowDateTime
-        || now.ftLastWriteTime.dwHighDateTime != before->ftLastWriteTime.dwHighDateTime;
-}
-
-// The destination holds exactly the bytes that LZCopy reported.
+// The file holds exactly the bytes that LZCopy reported.
 static int HasSize(const char *path, LONG expected)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -37,25 +23,97 @@ static int HasSize(const char *path, LONG expected)
     return data.nFileSizeHigh == 0 && data.nFileSizeLow == (DWORD)expected;
 }
 
+// Expands source into a new file of its own in the destination's folder and
+// renames it over dest only when it is complete: whatever stops the run, or
+// kills it, the real name holds the old file or none, never part of the new
+// one. The rename stays on one volume, and the file takes the folder's
+// permissions. replace: an existing dest may be replaced; otherwise the
+// rename fails when one has appeared meanwhile. Returns the failure's message
+// (to be formatted with dest), or null once dest is in place; on failure no
+// new name is left in the folder.
+static const char *ExpandIntoPlace(INT source, const char *folder, const char *dest, int replace)
+{
+    char work[MAX_PATH];
+    OFSTRUCT ofs;
+    DWORD attributes;
+    INT target;
+    LONG copied;
+
+    if (!GetTempFileNameA(folder, PackageConfig.TempFilePrefix, 0, work))
+        return MSG_NOT_WRITTEN;
+    ofs.szPathName[0] = '\0';
+    target = g_LZOpenFileA(work, &ofs, OF_CREATE | OF_WRITE);
+    // LZOpenFileA that cannot create a name tries it again with its last
+    // character replaced by '_'. That is some other file: remove it.
+    if (target >= 0 && lstrcmpiA(FileNameOf(ofs.szPathName), FileNameOf(work)) != 0) {
+        g_LZClose(target);
+        DeleteFileA(ofs.szPathName);
+        target = -1;
+    }
+    if (target < 0) {
+        DeleteFileA(work);
+        return MSG_NOT_WRITTEN;
+    }
+    copied = g_LZCopy(source, target);
+    g_LZClose(target);
+    if (copied < 0 || !HasSize(work, copied)) {
+        DeleteFileA(work);
+        return MSG_NOT_INSTALLED;
+    }
+    // A read-only file is never replaced. Windows refuses the rename anyway;
+    // some platforms would not, so the attribute is tested first (a rename
+    // that may not replace fails on any file).
+    attributes = replace ? GetFileAttributesA(dest) : INVALID_FILE_ATTRIBUTES;
+    if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        || !MoveFileExA(work, dest, replace ? MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH
+                                            : MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileA(work);
+        return MSG_NOT_WRITTEN;
+    }
+    return 0;
+}
+
+// The destination's folder and full path. A runtime library goes to the system
+// folder unless one of that name is already there; then the program gets a
+// private copy beside it, which replaces. 0 when a path does not fit.
+static int ChooseDestination(PackageEntry *e, const char *folder, char *destFolder, char *dest)
+{
+    OFSTRUCT ofs;
+    UINT length;
+
+    lstrcpyA(destFolder, folder);
+    if (e->destination == DEST_SYSTEM_FOLDER) {
+        length = GetSystemDirectoryA(dest, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH || !AppendPathName(dest, e->fileName))
+            return 0;
+        if (OpenFile(dest, &ofs, OF_EXIST) != HFILE_ERROR) {
+            e->overwrite = 1;
+        } else {
+            dest[length] = '\0';
+            lstrcpyA(destFolder, dest);
+        }
+    }
+    lstrcpyA(dest, destFolder);
+    return AppendPathName(dest, e->fileName);
+}
+
 int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDesktop, char *launchPath)
 {
     PackageEntry *e = &PackageTable[index];
     char text[MESSAGE_SIZE];
     char tempDir[MAX_PATH];
     char tempName[MAX_PATH];
+    char destFolder[MAX_PATH];
     char dest[MAX_PATH];
-    char probe[MAX_PATH];
     SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), NULL, TRUE };
-    WIN32_FILE_ATTRIBUTE_DATA before;
     OFSTRUCT ofs;
     HRSRC found;
     HGLOBAL loaded;
     void *data;
     DWORD size, written, length;
     HANDLE file;
-    INT source, target;
-    LONG copied;
-    int existed;
+    INT source;
+    const char *failure, *argument;
 
     found = FindResourceA(g_hInstance, MAKEINTRESOURCEA(e->resourceId), (LPCSTR)RT_RCDATA);
     if (!found) {
@@ -85,17 +143,17 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
     if (!GetTempFileNameA(tempDir, PackageConfig.TempFilePrefix, 0, tempName))
         return Fail(MSG_TEMP_NOT_CREATED, tempDir);
     file = CreateFileA(tempName, GENERIC_WRITE, 0, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        DeleteFileA(tempName);
-        return Fail(MSG_TEMP_NOT_CREATED, tempName);
-    }
     // A short temporary file would expand into a truncated program.
-    if (!WriteFile(file, data, size, &written, NULL) || written != size) {
+    written = 0;
+    if (file != INVALID_HANDLE_VALUE) {
+        if (!WriteFile(file, data, size, &written, NULL))
+            written = 0;
         CloseHandle(file);
+    }
+    if (written != size) {
         DeleteFileA(tempName);
         return Fail(MSG_TEMP_NOT_CREATED, tempName);
     }
-    CloseHandle(file);
 
     source = BindLzLibrary() ? g_LZOpenFileA(tempName, &ofs, OF_READ) : -1;
     if (source < 0) {
@@ -103,55 +161,20 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
         return Fail(MSG_TEMP_NOT_READ, tempName);
     }
 
-    // A runtime library goes to the system folder unless one of that name is
-    // already there; then the program gets a private copy beside it.
-    lstrcpyA(dest, folder);
-    if (e->destination == DEST_SYSTEM_FOLDER) {
-        UINT systemLength = GetSystemDirectoryA(probe, MAX_PATH);
-        if (systemLength == 0 || systemLength >= MAX_PATH || !AppendPathName(probe, e->fileName)) {
-            g_LZClose(source);
-            DeleteFileA(tempName);
-            return Fail(MSG_NOT_WRITTEN, e->fileName);
-        }
-        if (OpenFile(probe, &ofs, OF_EXIST) != HFILE_ERROR) {
-            e->overwrite = 1;
-        } else {
-            probe[systemLength] = '\0';
-            lstrcpyA(dest, probe);
-        }
+    failure = MSG_NOT_WRITTEN;
+    argument = e->fileName;
+    if (ChooseDestination(e, folder, destFolder, dest)) {
+        failure = 0;
+        argument = dest;
+        if (index == 0)
+            lstrcpyA(launchPath, dest);
+        if (e->overwrite || OpenFile(dest, &ofs, OF_EXIST) == HFILE_ERROR)
+            failure = ExpandIntoPlace(source, destFolder, dest, e->overwrite);
     }
-    if (!AppendPathName(dest, e->fileName)) {
-        g_LZClose(source);
-        DeleteFileA(tempName);
-        return Fail(MSG_NOT_WRITTEN, e->fileName);
-    }
-    if (index == 0)
-        lstrcpyA(launchPath, dest);
-
-    if (e->overwrite || OpenFile(dest, &ofs, OF_EXIST) == HFILE_ERROR) {
-        existed = GetFileAttributesExA(dest, GetFileExInfoStandard, &before);
-        target = g_LZOpenFileA(dest, &ofs, OF_CREATE | OF_WRITE);
-        if (target < 0) {
-            g_LZClose(source);
-            DeleteFileA(tempName);
-            return Fail(MSG_NOT_WRITTEN, dest);
-        }
-        copied = g_LZCopy(source, target);
-        g_LZClose(source);
-        g_LZClose(target);
-        DeleteFileA(tempName);
-        // A failed copy, or one reported but not written, leaves neither the
-        // old file nor the new one: remove what this run wrote, but never a
-        // file that the write did not touch.
-        if (copied < 0 || !HasSize(dest, copied)) {
-            if (ChangedSince(dest, existed, &before))
-                DeleteFileA(dest);
-            return Fail(MSG_NOT_INSTALLED, dest);
-        }
-    } else {
-        g_LZClose(source);
-        DeleteFileA(tempName);
-    }
+    g_LZClose(source);
+    DeleteFileA(tempName);
+    if (failure)
+        return Fail(failure, argument);
 
     PlaceShortcuts(e, dest, addToStartMenu, addToDesktop);
     return 1;

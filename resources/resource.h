@@ -15,4 +15,9 @@
 #define IDC_PROGRESS        1008
 #define IDC_DESCRIPTION     1009
 
+// The input controls that the progress label replaces while installing, in
+// the order they are switched.
+#define IDC_INPUT_CONTROLS  IDC_FOLDER_LABEL, IDC_FOLDER, IDC_BROWSE, \
+                            IDC_SHORTCUT_LABEL, IDC_ADD_STARTMENU, IDC_ADD_DESKTOP
+
 #endif

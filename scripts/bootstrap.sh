@@ -14,7 +14,7 @@ export DEBIAN_FRONTEND=noninteractive
 PACKAGES=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 cmake make g++ wine wine32:i386
   locales fonts-ipafont-gothic fonts-wine xvfb x11-apps imagemagick mscompress googletest
-  nsis osslsigncode openssl
+  nsis osslsigncode openssl libxml2-utils wine64
 )
 
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }

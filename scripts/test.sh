@@ -14,5 +14,7 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   # stall of Wine or the X server shows without turning the whole run red.
   ctest --test-dir "$2" --output-on-failure -j2 --timeout 600 --repeat until-pass:2
   rc=$?
+  # The sweeps' figures (functions, call sites, runs, invariant checks), every run.
+  grep -h "\] summary:" "$2/Testing/Temporary/LastTest.log" || true
   wineserver -k 2>/dev/null || true
   exit $rc' _ "$root" "$build"

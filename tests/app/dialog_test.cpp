@@ -22,8 +22,7 @@ namespace {
 
 const char kProgramFiles[] = "Software\\Microsoft\\Windows\\CurrentVersion\\ProgramFilesDir";
 const char kSettings[] = "Software\\Ostrevan\\ZORVIK\\Settings\\ExePath";
-const int kInputControls[] = {IDC_FOLDER_LABEL, IDC_FOLDER, IDC_BROWSE,
-                              IDC_SHORTCUT_LABEL, IDC_ADD_STARTMENU, IDC_ADD_DESKTOP};
+const int kInputControls[] = {IDC_INPUT_CONTROLS};
 
 // EndDialog is recorded, not performed, so that the dialog can be inspected.
 std::vector<std::pair<HWND, INT_PTR>> g_ended;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <stdexcept>
 #include <tuple>
@@ -135,7 +137,7 @@ TEST_F(Executable, CarriesExactlyTheDialogTheIconAndThePayloads) {
     ASSERT_EQ(count, 3);
     ASSERT_EQ(size, 6u + 3 * sizeof(GroupIconEntry));
 
-    std::set<Resource> expected = {{"#5", "#102", kJapanese}, {"#14", "#101", kJapanese}};
+    std::set<Resource> expected = {{"#5", "#102", kJapanese}, {"#14", "#101", kJapanese}, {"#24", "#1", kJapanese}};
     // Width, height, colours (0 = 256) and bits per pixel of the three images, in order.
     const int images[3][4] = {{32, 32, 16, 4}, {32, 32, 0, 8}, {16, 16, 16, 4}};
     for (int i = 0; i < 3; i++) {
@@ -158,6 +160,16 @@ TEST_F(Executable, CarriesExactlyTheDialogTheIconAndThePayloads) {
                                        << " language " << r.language;
     for (const Resource &r : expected)
         EXPECT_TRUE(actual.count(r)) << "missing resource type " << r.type << " name " << r.name;
+}
+
+TEST_F(Executable, CarriesTheManifestByteForByte) {
+    DWORD size = 0;
+    const BYTE *data = Load(RT_MANIFEST, 1, &size);
+    ASSERT_NE(data, nullptr);
+    std::ifstream in(ZORVIK_MANIFEST, std::ios::binary);
+    std::string source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(source.empty()) << ZORVIK_MANIFEST;
+    EXPECT_EQ(source, std::string(reinterpret_cast<const char *>(data), size));
 }
 
 TEST_F(Executable, DialogTemplateByteForByte) {

@@ -9,16 +9,17 @@ objdump=$1 exe=$2
 
 # The installer's own platform calls; then, per DLL, the loader functions that
 # bind LZ32 at run time, the code page 932 helpers, and the functions the
-# engine uses to check lengths and to tell a complete file from a torn one.
+# engine uses to check lengths, to tell a complete file from a torn one and to
+# rename a complete file into place.
 declare -A allowed=(
   [KERNEL32.DLL]="
     CloseHandle CreateDirectoryA CreateFileA DeleteFileA ExitProcess FindResourceA
     GetCurrentDirectoryA GetDiskFreeSpaceA GetLastError GetSystemDirectoryA GetTempFileNameA
     GetTempPathA GetWindowsDirectoryA LoadResource LockResource MultiByteToWideChar OpenFile
-    SizeofResource WinExec WriteFile lstrcatA lstrcpyA lstrcpynA lstrlenA
+    SizeofResource WinExec WriteFile lstrcatA lstrcmpiA lstrcpyA lstrcpynA lstrlenA
     FreeLibrary GetModuleHandleA GetProcAddress LoadLibraryA LoadLibraryExA
     IsDBCSLeadByte
-    GetFileAttributesA GetFileAttributesExA GetFullPathNameA"
+    GetFileAttributesA GetFileAttributesExA GetFullPathNameA MoveFileExA"
   [USER32.DLL]="
     CheckDlgButton DialogBoxParamA EnableWindow EndDialog GetDlgItem GetDlgItemTextA
     GetSystemMetrics GetWindowRect GetWindowTextA IsDlgButtonChecked MessageBoxA MoveWindow

@@ -9,29 +9,9 @@ const char kDialogCaption[] = "Zorvikインストーラ";
 
 namespace {
 
-const int kInputControls[] = {IDC_FOLDER_LABEL, IDC_FOLDER, IDC_BROWSE,
-                               IDC_SHORTCUT_LABEL, IDC_ADD_STARTMENU, IDC_ADD_DESKTOP};
+const int kInputControls[] = {IDC_INPUT_CONTROLS};
 
-struct ControlSpec {
-    int id;
-    const char *cls;
-    const char *text;
-    DWORD style;
-};
-
-const ControlSpec kControls[] = {
-    {IDC_FOLDER, "EDIT", "", WS_VISIBLE},
-    {IDC_ADD_STARTMENU, "BUTTON", "startmenu", WS_VISIBLE | BS_AUTOCHECKBOX},
-    {IDC_ADD_DESKTOP, "BUTTON", "desktop", WS_VISIBLE | BS_AUTOCHECKBOX},
-    {IDC_BROWSE, "BUTTON", "browse", WS_VISIBLE},
-    {IDC_FOLDER_LABEL, "STATIC", "folder", WS_VISIBLE},
-    {IDC_SHORTCUT_LABEL, "STATIC", "shortcuts", WS_VISIBLE},
-    {IDC_SPACE_LABEL, "STATIC", "space", WS_VISIBLE},
-    {IDC_PROGRESS, "STATIC", "インストール中．．．", 0},
-    {IDC_DESCRIPTION, "STATIC", "description", WS_VISIBLE},
-    {IDOK, "BUTTON", "start", WS_VISIBLE},
-    {IDCANCEL, "BUTTON", "cancel", WS_VISIBLE},
-};
+INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 CallLog g_log;
 decltype(&SetWindowTextA) g_originalSetWindowText;
@@ -48,35 +28,31 @@ decltype(&GetTempFileNameA) g_originalGetTempFileName;
 
 }  // namespace
 
-FakeDialog::FakeDialog() {
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    dialog_ = CreateWindowExA(0, "STATIC", kDialogCaption, WS_OVERLAPPEDWINDOW, 0, 0, 400, 300,
-                              nullptr, nullptr, instance, nullptr);
-    if (!dialog_) throw std::runtime_error("cannot create the stand-in dialog");
-    for (const ControlSpec &c : kControls)
-        CreateWindowExA(0, c.cls, c.text, WS_CHILD | c.style, 0, 0, 50, 20, dialog_,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
+TemplateDialog::TemplateDialog() {
+    dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_INSTALLER), nullptr,
+                                 &QuietDialogProc, 0);
+    if (!dialog_) throw std::runtime_error("cannot create the installer dialog from its template");
     g_hDlg = dialog_;
 }
 
-FakeDialog::~FakeDialog() {
+TemplateDialog::~TemplateDialog() {
     g_hDlg = nullptr;
     DestroyWindow(dialog_);
 }
 
-bool FakeDialog::Visible(int id) const {
+bool TemplateDialog::Visible(int id) const {
     return (GetWindowLongA(item(id), GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
-bool FakeDialog::Enabled(int id) const { return IsWindowEnabled(item(id)) != FALSE; }
+bool TemplateDialog::Enabled(int id) const { return IsWindowEnabled(item(id)) != FALSE; }
 
-bool FakeDialog::InInputState() const {
+bool TemplateDialog::InInputState() const {
     for (int id : kInputControls)
         if (!Visible(id)) return false;
     return Enabled(IDOK) && Enabled(IDCANCEL) && !Visible(IDC_PROGRESS);
 }
 
-bool FakeDialog::InInstallingState() const {
+bool TemplateDialog::InInstallingState() const {
     for (int id : kInputControls)
         if (Visible(id)) return false;
     return !Enabled(IDOK) && !Enabled(IDCANCEL) && Visible(IDC_PROGRESS);
@@ -225,8 +201,3 @@ bool ReadShortcut(const std::string &linkPath, std::string *target, std::string 
     return ok;
 }
 
-std::string Format(const char *format, const std::string &argument) {
-    char buffer[1024];
-    std::snprintf(buffer, sizeof(buffer), format, argument.c_str());
-    return buffer;
-}

@@ -17,13 +17,12 @@
 // The dialog's caption, as the front end sets it.
 extern const char kDialogCaption[];
 
-// Real windows in the shape of the installer dialog: a captioned top-level
-// window with the controls 1000-1009, IDOK and IDCANCEL as children. Becomes
-// g_hDlg while it lives.
-class FakeDialog {
+// The installer dialog, made from its own template, with a procedure that
+// does nothing: the engine's view of the dialog. Becomes g_hDlg while it lives.
+class TemplateDialog {
 public:
-    FakeDialog();
-    ~FakeDialog();
+    TemplateDialog();
+    ~TemplateDialog();
     HWND hwnd() const { return dialog_; }
     HWND item(int id) const { return GetDlgItem(dialog_, id); }
     bool Visible(int id) const;   // the control's own WS_VISIBLE bit
@@ -117,7 +116,7 @@ protected:
 
     std::string folderAfter;
     std::unique_ptr<MessageBoxScript> boxes;
-    FakeDialog dialog;
+    TemplateDialog dialog;
     ScratchFolder scratch;
     ScratchFolder system;
     std::unique_ptr<SystemFolderRedirect> systemRedirect;
@@ -135,5 +134,3 @@ private:
 std::string OriginalOf(int index);
 // Loads a shell link back: its target path and its description.
 bool ReadShortcut(const std::string &linkPath, std::string *target, std::string *description);
-// The expected texts (cp932 bytes; the test sources are compiled to cp932).
-std::string Format(const char *format, const std::string &argument);

@@ -12,42 +12,38 @@ const int kFirstSystemEntry = 14;  // Msvcrt.dll, then Mfc42.dll
 struct LzFaults {
     static LZOpenFileAProc realOpen;
     static LZCopyProc realCopy;
-    static std::string refuseCreate;   // OF_CREATE of this path fails
-    static std::string redirectCreate; // OF_CREATE of refuseCreate opens this file instead
+    static std::string mangleIn;       // OF_CREATE in this folder opens the name ending in '_' instead,
+                                       // as LZ32 does when the name itself cannot be created
     static bool failRead;              // OF_READ fails
     static LONG copyResult;            // LZCopy answers this without copying (when nonzero)
-    static int copyCalls;
 
     static INT WINAPI Open(LPSTR path, LPOFSTRUCT ofs, WORD mode) {
-        if ((mode & OF_CREATE) && refuseCreate == path) {
-            if (redirectCreate.empty()) return LZERROR_BADOUTHANDLE;
-            return realOpen(const_cast<LPSTR>(redirectCreate.c_str()), ofs, mode);
+        std::string p = path;
+        if ((mode & OF_CREATE) && p.rfind(mangleIn + "\\", 0) == 0) {
+            p.back() = '_';
+            return realOpen(&p[0], ofs, mode);
         }
         if (!(mode & OF_CREATE) && failRead) return LZERROR_BADINHANDLE;
         return realOpen(path, ofs, mode);
     }
     static LONG WINAPI Copy(INT source, INT target) {
-        ++copyCalls;
         return copyResult ? copyResult : realCopy(source, target);
     }
     LzFaults() {
         realOpen = g_LZOpenFileA;
         realCopy = g_LZCopy;
-        refuseCreate.clear();
-        redirectCreate.clear();
+        mangleIn = "?";
         failRead = false;
         copyResult = 0;
-        copyCalls = 0;
         g_LZOpenFileA = &Open;
         g_LZCopy = &Copy;
     }
 };
 LZOpenFileAProc LzFaults::realOpen;
 LZCopyProc LzFaults::realCopy;
-std::string LzFaults::refuseCreate, LzFaults::redirectCreate;
+std::string LzFaults::mangleIn;
 bool LzFaults::failRead;
 LONG LzFaults::copyResult;
-int LzFaults::copyCalls;
 
 // Resource functions that fail for one payload.
 struct ResourceFaults {
@@ -107,6 +103,14 @@ class PlacementTest : public EngineTest {
 protected:
     std::string Install() const { return scratch / "inst"; }
     std::string Dest(int index) const { return Install() + "\\" + PackageTable[index].fileName; }
+    // Only package files in the folder: no file expanded into and left behind.
+    void ExpectOnlyPackageFiles(const std::string &folder) const {
+        for (const std::string &name : ListFolder(folder)) {
+            bool known = false;
+            for (const PackageEntry &e : PackageTable) known = known || lstrcmpiA(e.fileName, name.c_str()) == 0;
+            EXPECT_TRUE(known) << "left in " << folder << ": " << name;
+        }
+    }
     const ShownBox &OnlyBox() const {
         EXPECT_EQ(1u, boxes->boxes().size());
         static ShownBox none{};
@@ -120,8 +124,11 @@ TEST_F(PlacementTest, AllSixteenFilesAreExpandedByteForByte) {
     ExpectInstalled(Install(), 0, 13);
     ExpectInstalled(system.path(), kFirstSystemEntry, 15);
     ExpectNotInstalled(Install(), kFirstSystemEntry, 15);
-    EXPECT_EQ(16u, tempNames.Names().size());
+    // Per entry, one name in the temporary folder and one beside the destination.
+    EXPECT_EQ(32u, tempNames.Names().size());
     EXPECT_TRUE(tempNames.Surviving().empty());
+    ExpectOnlyPackageFiles(Install());
+    ExpectOnlyPackageFiles(system.path());
     EXPECT_EQ(0, PackageTable[14].overwrite);
     EXPECT_EQ(0, PackageTable[15].overwrite);
 }
@@ -172,16 +179,19 @@ TEST_F(PlacementTest, TheChangedFlagLastsForLaterRunsInTheProcess) {
     EXPECT_EQ(1, std::count(probes.begin(), probes.end(), system / "Mfc42.dll")) << "only the probe";
 }
 
-TEST_F(PlacementTest, AReadOnlyDestinationStopsAtItsEntry) {
-    // Wine as root writes read-only files, so the refusal is made here.
-    LzFaults lz;
-    lz.refuseCreate = Dest(5);
+TEST_F(PlacementTest, AReadOnlyDestinationStopsAtItsEntryAndIsKept) {
+    CreateDirectoryA(Install().c_str(), nullptr);
+    WriteWholeFile(Dest(5), "a file the user protected");
+    SetFileAttributesA(Dest(5).c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(0, Run(Install()));
+    SetFileAttributesA(Dest(5).c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(Format("%sが書き込めませんでした。", Dest(5)), OnlyBox().text);
     EXPECT_EQ(UINT(MB_OK), OnlyBox().type);
+    EXPECT_EQ("a file the user protected", ReadWholeFile(Dest(5)));
     ExpectInstalled(Install(), 0, 4);
-    ExpectNotInstalled(Install(), 5, 13);
+    ExpectNotInstalled(Install(), 6, 13);
     EXPECT_TRUE(tempNames.Surviving().empty());
+    ExpectOnlyPackageFiles(Install());
     EXPECT_TRUE(dialog.InInputState());
     EXPECT_TRUE(winExec.CommandLines().empty());
 }
@@ -192,7 +202,7 @@ TEST_F(PlacementTest, AMissingResourceNamesIndexAndIdentifier) {
     EXPECT_EQ("Internal error in OnStart():FindResource(7,9010).", OnlyBox().text);
     ExpectInstalled(Install(), 0, 6);
     ExpectNotInstalled(Install(), 7, 13);
-    EXPECT_EQ(7u, tempNames.Names().size());
+    EXPECT_EQ(14u, tempNames.Names().size());
 }
 
 TEST_F(PlacementTest, ResourcesThatCannotBeLoadedOrLocked) {
@@ -249,51 +259,46 @@ TEST_F(PlacementTest, WithoutLz32TheFirstEntryFails) {
     EXPECT_EQ(nullptr, g_LZCopy);
 }
 
-TEST_F(PlacementTest, AFailedExpansionLeavesNoHalfWrittenFile) {
+TEST_F(PlacementTest, AFailedExpansionKeepsTheOldFile) {
     CreateDirectoryA(Install().c_str(), nullptr);
     WriteWholeFile(Dest(0), "an older program");
     LzFaults lz;
-    lz.copyResult = LZERROR_READ;
+    lz.copyResult = LZERROR_WRITE;
     EXPECT_EQ(0, Run(Install()));
     EXPECT_EQ(Format("%sがインストールませんでした。", Dest(0)), OnlyBox().text);
-    EXPECT_FALSE(FileExists(Dest(0))) << "the truncated program must not stay";
+    EXPECT_EQ("an older program", ReadWholeFile(Dest(0)));
     EXPECT_TRUE(tempNames.Surviving().empty());
-}
+    ExpectOnlyPackageFiles(Install());
 
-TEST_F(PlacementTest, ACopyReportedButNotWrittenIsAFailedExpansion) {
     // LZCopy reports the full length but nothing reaches the new file.
-    LzFaults lz;
+    boxes->clear();
     lz.copyResult = static_cast<LONG>(OriginalOf(0).size());
     EXPECT_EQ(0, Run(Install()));
     EXPECT_EQ(Format("%sがインストールませんでした。", Dest(0)), OnlyBox().text);
-    EXPECT_FALSE(FileExists(Dest(0)));
+    EXPECT_EQ("an older program", ReadWholeFile(Dest(0)));
     EXPECT_TRUE(tempNames.Surviving().empty());
 }
 
-TEST_F(PlacementTest, AnUntouchedOldFileIsKeptWhenTheCopyMissedIt) {
-    // As with a read-only file under Wine as root: the target opens, the copy
-    // reports its length, and the old file keeps its content.
-    ScratchFolder elsewhere("decoy");
+TEST_F(PlacementTest, AFileCreatedUnderTheLzFallbackNameIsRemoved) {
     CreateDirectoryA(Install().c_str(), nullptr);
-    WriteWholeFile(Dest(2), "the user's old notes");
+    WriteWholeFile(Dest(0), "an older program");
     LzFaults lz;
-    lz.refuseCreate = Dest(2);
-    lz.redirectCreate = elsewhere / "decoy";
+    lz.mangleIn = Install();
     EXPECT_EQ(0, Run(Install()));
-    EXPECT_EQ(Format("%sがインストールませんでした。", Dest(2)), OnlyBox().text);
-    ASSERT_TRUE(FileExists(Dest(2)));
-    EXPECT_EQ("the user's old notes", ReadWholeFile(Dest(2)));
-    ExpectInstalled(Install(), 0, 1);
+    EXPECT_EQ(Format("%sが書き込めませんでした。", Dest(0)), OnlyBox().text);
+    EXPECT_EQ("an older program", ReadWholeFile(Dest(0)));
+    EXPECT_TRUE(tempNames.Surviving().empty());
+    ExpectOnlyPackageFiles(Install());
 }
 
-// The bound that the run applies to the folder is the platform's: one byte
-// more and the longest name cannot be opened for writing.
+// The bound that the run applies to the folder is the platform's: the file an
+// entry is expanded into must be opened through the open-file record too.
 TEST_F(PlacementTest, TheOpenFileRecordLimitsTheDestinationPath) {
     char launch[MAX_PATH] = {};
     const int backdrop = 4;  // "Backdrop.gif", the longest name
     ASSERT_EQ(12, lstrlenA(PackageTable[backdrop].fileName));
     std::string fits = scratch / std::string(127 - 12 - 1 - scratch.path().size() - 1, 'a');
-    std::string over = fits + "b";
+    std::string over = fits + std::string(5, 'b');  // even "ZIN1.tmp" reaches 128 bytes
     CreateDirectoryA(fits.c_str(), nullptr);
     CreateDirectoryA(over.c_str(), nullptr);
     EXPECT_EQ(1, PlaceEntry(backdrop, fits.c_str(), 0, 0, launch));
@@ -301,6 +306,7 @@ TEST_F(PlacementTest, TheOpenFileRecordLimitsTheDestinationPath) {
     EXPECT_EQ(0, PlaceEntry(backdrop, over.c_str(), 0, 0, launch));
     EXPECT_EQ(Format("%sが書き込めませんでした。", over + "\\Backdrop.gif"), OnlyBox().text);
     EXPECT_TRUE(tempNames.Surviving().empty());
+    EXPECT_TRUE(ListFolder(over).empty());
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "message_boxes.h"
 
+#include <cstdio>
+
 #include "import_hook.h"
 
 namespace {
@@ -29,4 +31,10 @@ int WINAPI MessageBoxScript::Hook(HWND owner, LPCSTR text, LPCSTR title, UINT ty
         return answer;
     }
     return IDOK;
+}
+
+std::string Format(const char *format, const std::string &argument) {
+    char buffer[2048];
+    std::snprintf(buffer, sizeof buffer, format, argument.c_str());
+    return buffer;
 }

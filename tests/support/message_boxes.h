@@ -9,6 +9,9 @@
 
 class ImportHook;
 
+// A message text as the code under test formats it: `format` with one %s.
+std::string Format(const char *format, const std::string &argument);
+
 struct ShownBox {
     HWND owner;
     std::string text;   // bytes as passed (code page 932)

@@ -1,5 +1,7 @@
 # Sourced by the scripts that run Wine. Sets the environment of the private
 # prefix and creates the prefix once per build tree.
+# ZORVIK_WINE_ARCH: win32 (the default) or win64, a WoW64 prefix in which the
+# installer runs as a 32-bit program.
 zorvik_wine_env() {
   local root=${ZORVIK_WINE_ROOT:-}
   if [ -z "$root" ]; then
@@ -13,7 +15,15 @@ zorvik_wine_env() {
   export ZORVIK_WINE_ROOT=$root
   export WINEPREFIX=$root/prefix
   export HOME=$root/home
-  export WINEARCH=win32
+  export WINEARCH=${ZORVIK_WINE_ARCH:-win32}
+  if [ "$WINEARCH" = win64 ]; then
+    # Debian's wine command takes the 32-bit loader; a 64-bit prefix needs the
+    # 64-bit one, which starts 32-bit programs itself.
+    mkdir -p "$root/bin"
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$root/bin/wine"
+    chmod +x "$root/bin/wine"
+    case ":$PATH:" in *":$root/bin:"*) ;; *) export PATH=$root/bin:$PATH ;; esac
+  fi
   export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
   export WINEDEBUG=${WINEDEBUG:--all}
   # No menu entries in $HOME, no Mono or Gecko downloads.
@@ -26,7 +36,7 @@ zorvik_wine_env() {
     (
       flock 9
       if [ ! -f "$root/.ready" ]; then
-        wineboot -i >/dev/null 2>&1 || true
+        wine wineboot -i >/dev/null 2>&1 || true
         wineserver -w
         # The Desktop folder is a link to $HOME: make it a real folder inside the prefix.
         local desk

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,8 +29,7 @@ namespace {
 
 const std::string kAbsent = "\x01" "absent";
 const char kCaption[] = "Zorvikインストーラ";
-const int kInputControls[] = {IDC_FOLDER_LABEL, IDC_FOLDER, IDC_BROWSE,
-                              IDC_SHORTCUT_LABEL, IDC_ADD_STARTMENU, IDC_ADD_DESKTOP};
+const int kInputControls[] = {IDC_INPUT_CONTROLS};
 
 // ---------------------------------------------------------------- run state
 
@@ -111,6 +109,8 @@ using CreateInstance = COUNTED(CoCreateInstance);
 using ToWide = COUNTED(MultiByteToWideChar);
 using FullPathName = COUNTED(GetFullPathNameA);
 using FileAttributes = COUNTED(GetFileAttributesExA);
+using PlainAttributes = COUNTED(GetFileAttributesA);
+using MoveFileHook = COUNTED(MoveFileExA);
 using RegOpen = COUNTED(RegOpenKeyExA);
 using RegQuery = COUNTED(RegQueryValueExA);
 using RegClose = COUNTED(RegCloseKey);
@@ -454,6 +454,29 @@ void InstallHooks() {
         return FALSE;
     };
 
+    // A failed attribute read looks like no file there: the rename decides.
+    add(PlainAttributes::Install("kernel32.dll", "GetFileAttributesA"));
+    PlainAttributes::counter.variants = {"INVALID_FILE_ATTRIBUTES (ERROR_ACCESS_DENIED)"};
+    PlainAttributes::inspect = [](CallRecord &r, LPCSTR path) {
+        r.path = Sweep::CheckedPath(PlainAttributes::counter, path);
+    };
+    PlainAttributes::fail = [](int, LPCSTR) -> DWORD {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_FILE_ATTRIBUTES;
+    };
+
+    add(MoveFileHook::Install("kernel32.dll", "MoveFileExA"));
+    MoveFileHook::counter.variants = {"FALSE, nothing moved (ERROR_ACCESS_DENIED)"};
+    MoveFileHook::inspect = [](CallRecord &r, LPCSTR from, LPCSTR to, DWORD flags) {
+        r.output = Sweep::CheckedPath(MoveFileHook::counter, from);
+        r.path = Sweep::CheckedPath(MoveFileHook::counter, to);
+        r.mode = static_cast<long>(flags);
+    };
+    MoveFileHook::fail = [](int, LPCSTR, LPCSTR, DWORD) -> BOOL {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+
     // Registry: keys are tracked so that every open has its close.
     add(RegOpen::Install("advapi32.dll", "RegOpenKeyExA"));
     RegOpen::counter.variants = {"ERROR_ACCESS_DENIED"};
@@ -629,16 +652,8 @@ void ResetTree(const Scenario &s) {
 
 INT32 g_savedOverwrite[PACKAGE_ENTRY_COUNT];
 
-double g_ms[4];
-double Ms(std::chrono::steady_clock::time_point a) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - a).count();
-}
-
 RunResult RunOnce(const Scenario &s) {
-    auto t = std::chrono::steady_clock::now();
     ResetTree(s);
-    g_ms[0] += Ms(t);
-    t = std::chrono::steady_clock::now();
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = g_savedOverwrite[i];
     g_run = RunState();
     g_linkEvents.clear();
@@ -653,8 +668,6 @@ RunResult RunOnce(const Scenario &s) {
     HWND dlg = CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), nullptr, InstallDlgProc, 0);
     Sweep::counting = false;
     if (!dlg) throw std::runtime_error("cannot create the dialog");
-    g_ms[1] += Ms(t);
-    t = std::chrono::steady_clock::now();
 
     char text[2 * MAX_PATH] = {};
     GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
@@ -672,8 +685,6 @@ RunResult RunOnce(const Scenario &s) {
     GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
     out.textAfterBrowse = text;
 
-    g_ms[1] += Ms(t);
-    t = std::chrono::steady_clock::now();
     // The user types the folder and presses the start button.
     SetDlgItemTextA(dlg, IDC_FOLDER, g_layout.folderText.c_str());
     Sweep::phase = kPhaseStart;
@@ -682,8 +693,6 @@ RunResult RunOnce(const Scenario &s) {
     InstallDlgProc(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), startButton);
     Sweep::counting = false;
     Sweep::phase = kPhaseNone;
-    g_ms[2] += Ms(t);
-    t = std::chrono::steady_clock::now();
 
     GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
     out.folderTextAfter = text;
@@ -693,7 +702,6 @@ RunResult RunOnce(const Scenario &s) {
         if (!(GetWindowLongA(GetDlgItem(dlg, id), GWL_STYLE) & WS_VISIBLE)) out.inputState = false;
     DestroyWindow(dlg);
     SetCurrentDirectoryA("C:\\");
-    g_ms[3] += Ms(t);
 
     out.result = g_run.ended.size() == 1 && LOWORD(g_run.ended[0]) == IDOK ? 1 : 0;
     if (g_run.ended.size() > 1) Sweep::Violation("EndDialog called more than once");
@@ -765,6 +773,10 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
     auto entryName = [&]() -> std::string {
         return entry >= 0 && entry < PACKAGE_ENTRY_COUNT ? PackageTable[entry].fileName : "?";
     };
+    // The destination of the entry being placed: the folder of the file it
+    // is expanded into, and its own name.
+    const std::string work = LastBefore(run.trace, at + 1, LzOpen::counter, false, OF_CREATE);
+    const std::string dest = work.substr(0, work.rfind('\\') + 1) + entryName();
     auto firstInPhase = [&](const Counter &f) {
         for (size_t i = 0; i < cleanIndex; ++i)
             if (clean.trace[i].function == &f && clean.trace[i].phase == call.phase) return false;
@@ -821,7 +833,10 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
     } else if (fn == "GetTempPathA") {
         stop(Format(MSG_TEMP_NOT_CREATED, ""));
     } else if (fn == "GetTempFileNameA") {
-        stop(Format(MSG_TEMP_NOT_CREATED, path));
+        if (Lower(Trimmed(path)) == Lower(g_layout.tmp))
+            stop(Format(MSG_TEMP_NOT_CREATED, path));
+        else
+            stop(Format(MSG_NOT_WRITTEN, path + "\\" + entryName()));   // beside the destination
     } else if (fn == "CreateFileA") {
         stop(Format(MSG_TEMP_NOT_CREATED, path));
     } else if (fn == "WriteFile") {
@@ -829,22 +844,21 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
         e.keptTemp = lastTemp;   // named by the message
     } else if (fn == "LZOpenFileA") {
         if (call.mode & OF_CREATE)
-            stop(Format(MSG_NOT_WRITTEN, path));
+            stop(Format(MSG_NOT_WRITTEN, dest));
         else
             stop(Format(MSG_TEMP_NOT_READ, lastTemp));
     } else if (fn == "LZCopy") {
-        stop(Format(MSG_NOT_INSTALLED, LastBefore(run.trace, at, LzOpen::counter, false, OF_CREATE)));
+        stop(Format(MSG_NOT_INSTALLED, dest));
+    } else if (fn == "MoveFileExA") {
+        stop(Format(MSG_NOT_WRITTEN, path));
     } else if (fn == "DeleteFileA") {
         goOn("");
         e.keptTemp = path;
     } else if (fn == "GetSystemDirectoryA") {
         stop(Format(MSG_NOT_WRITTEN, entryName()));
     } else if (fn == "GetFileAttributesExA") {
-        int role = 0;
-        for (size_t i = 0; i < cleanIndex; ++i)
-            if (clean.trace[i].function == call.function && clean.trace[i].entry == entry) ++role;
-        if (role == 1)
-            stop(Format(MSG_NOT_INSTALLED, path));   // the written size cannot be confirmed
+        if (entry >= 0)
+            stop(Format(MSG_NOT_INSTALLED, dest));   // the written size cannot be confirmed
         else
             goOn("");
     } else {
@@ -1058,12 +1072,25 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
         } else if (c.function == &CreateFileHook::counter) {
             check(full.rfind(Lower(l.tmp) + "\\zin", 0) == 0, "file created outside the temporary folder: " + c.path);
         } else if (c.function == &TempFileName::counter) {
-            check(Lower(Trimmed(full)) == Lower(l.tmp), "temporary file asked for outside the temporary folder: '" + c.path + "'");
+            std::string dir = Lower(Trimmed(full));
+            check(dir == Lower(l.tmp) || dir == Lower(l.folderAbs) || dir == Lower(l.sys),
+                  "temporary file asked for outside the allowed places: '" + c.path + "'");
         } else if (c.function == &LzOpen::counter && (c.mode & OF_CREATE)) {
+            // Only a new name beside the destination, never the destination itself.
             std::string name = full.substr(full.rfind('\\') + 1);
             std::string dir = full.substr(0, full.rfind('\\'));
-            check(names.count(name) && (dir == Lower(l.folderAbs) || dir == Lower(l.sys)),
+            check(name.rfind("zin", 0) == 0 && (dir == Lower(l.folderAbs) || dir == Lower(l.sys)),
                   "file written outside the allowed places: " + c.path);
+        } else if (c.function == &MoveFileHook::counter) {
+            std::string name = full.substr(full.rfind('\\') + 1);
+            std::string dir = full.substr(0, full.rfind('\\'));
+            std::string from = FullPath(c.output);
+            check(names.count(name) && (dir == Lower(l.folderAbs) || dir == Lower(l.sys)) &&
+                      from.rfind(dir + "\\zin", 0) == 0,
+                  "renamed outside the allowed places: " + c.output + " to " + c.path);
+            check((c.mode & MOVEFILE_WRITE_THROUGH) &&
+                      !(c.mode & MOVEFILE_REPLACE_EXISTING) == (dir == Lower(l.sys)),
+                  "a file in the system folder may never be replaced; every other one is: " + c.path);
         }
     }
     for (const std::string &ev : r.linkEvents) {
@@ -1102,7 +1129,6 @@ protected:
     }
 
     void SweepScenario(const Scenario &s) {
-        std::fill(std::begin(g_ms), std::end(g_ms), 0.0);
         ScratchFolder scratch(std::string("sweep-") + s.name);
         PrepareLayout(scratch, s);
         g_scenario = &s;
@@ -1120,13 +1146,6 @@ protected:
         cleanCheck(!clean.boxes.empty(), "the clean run asks its question");
         ++g_tally.runs;
         ASSERT_EQ(cleanCheck.failures(), 0) << "the clean run must pass before faults mean anything";
-        if (std::getenv("ZORVIK_SWEEP_PROFILE")) {
-            std::map<std::string, double> cost;
-            for (size_t i = 0; i + 1 < clean.trace.size(); ++i)
-                if (clean.trace[i + 1].at > 0 && clean.trace[i].at > 0)
-                    cost[clean.trace[i].function->name] += clean.trace[i + 1].at - clean.trace[i].at;
-            for (const auto &kv : cost) std::printf("[profile] %-28s %8.2f ms\n", kv.first.c_str(), kv.second);
-        }
         std::map<Counter *, int> counts;
         for (Counter *c : Sweep::counters) {
             counts[c] = c->calls;
@@ -1164,9 +1183,7 @@ protected:
                                    " fails (" + c->variants[v] + ")");
                     Sweep::ResetCalls();
                     Configure(*c, n, v);
-                    auto t0 = std::chrono::steady_clock::now();
                     RunResult run = RunOnce(s);
-                    auto t1 = std::chrono::steady_clock::now();
                     Expected e = Oracle(clean, cleanIndex, v, run);
                     std::string what = std::string(s.name) + ": " + c->name + " call " + std::to_string(n) +
                                        " fails (" + c->variants[v] + ")";
@@ -1175,11 +1192,6 @@ protected:
                     for (const CallRecord &rec : run.trace) fired = fired || rec.faulted;
                     check(fired, "the fault was not reached");
                     CheckRun(check, run, e, tree);
-                    auto t2 = std::chrono::steady_clock::now();
-                    if (verbose)
-                        std::printf("[sweep]   run %lld ms, checks %lld ms\n",
-                                    (long long)std::chrono::duration_cast<std::chrono::milliseconds>(t1 - t0).count(),
-                                    (long long)std::chrono::duration_cast<std::chrono::milliseconds>(t2 - t1).count());
                     ++runs;
                     ++g_tally.runs;
                     g_tally.siteSet.insert(std::string(s.name) + "/" + c->name + "/" + std::to_string(n));
@@ -1188,7 +1200,7 @@ protected:
             }
         }
         Watchdog::Idle();
-        std::printf("[sweep] %s: %d faulted runs (reset %.0f, dialog %.0f, run %.0f, after %.0f ms)\n", s.name, runs, g_ms[0], g_ms[1], g_ms[2], g_ms[3]);
+        std::printf("[sweep] %s: %d faulted runs\n", s.name, runs);
     }
 };
 

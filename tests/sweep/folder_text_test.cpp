@@ -25,6 +25,7 @@
 namespace {
 
 const char kTempDir[] = "C:\\ztmp\\";
+const char kWorkName[] = "ZIN1A2B.tmp";
 const char kTempName[] = "C:\\ztmp\\ZIN1A2B.tmp";
 const char kSystemDir[] = "C:\\WINNT\\system32";
 const char kPrograms[] = "C:\\Users\\u\\Start Menu\\Programs";
@@ -36,7 +37,7 @@ HANDLE const kTempHandle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7A11)
 struct TextRun {
     std::string cwd;                      // what GetCurrentDirectoryA answers
     bool folderExists = false;            // the first CreateDirectoryA finds it
-    std::vector<std::string> roots, folders, creates, opens, deletes, boxes, commands;
+    std::vector<std::string> roots, folders, creates, opens, deletes, boxes, commands, moves;
     std::map<INT, std::string> lzPaths;
     std::map<std::string, LONG> written;
     int lzOpen = 0;
@@ -60,6 +61,8 @@ using DeleteFileHook = COUNTED(DeleteFileA);
 using SystemDirectory = COUNTED(GetSystemDirectoryA);
 using OpenFileHook = COUNTED(OpenFile);
 using FileAttributes = COUNTED(GetFileAttributesExA);
+using PlainAttributes = COUNTED(GetFileAttributesA);
+using MoveFileHook = COUNTED(MoveFileExA);
 using SpecialFolder = COUNTED(SHGetSpecialFolderLocation);
 using PathFromList = COUNTED(SHGetPathFromIDListA);
 using CreateInstance = COUNTED(CoCreateInstance);
@@ -129,9 +132,12 @@ void InstallHooks() {
         return static_cast<DWORD>(std::strlen(kTempDir));
     };
     add(TempFileName::Install("kernel32.dll", "GetTempFileNameA"));
+    // In the temporary folder, or beside a destination.
     TempFileName::base = [](LPCSTR dir, LPCSTR, UINT, LPSTR name) -> UINT {
-        if (Sweep::CheckedPath(TempFileName::counter, dir) != kTempDir) Sweep::Violation("temporary folder");
-        lstrcpyA(name, kTempName);
+        std::string d = Sweep::CheckedPath(TempFileName::counter, dir);
+        std::string path = d == kTempDir ? kTempName : d + "\\" + kWorkName;
+        if (path.size() >= MAX_PATH) return 0;
+        lstrcpyA(name, path.c_str());
         return 0x1A2B;
     };
     add(CreateFileHook::Install("kernel32.dll", "CreateFileA"));
@@ -182,6 +188,19 @@ void InstallHooks() {
         d->nFileSizeLow = static_cast<DWORD>(it->second);
         return TRUE;
     };
+    add(PlainAttributes::Install("kernel32.dll", "GetFileAttributesA"));
+    PlainAttributes::base = [](LPCSTR p) -> DWORD {
+        Sweep::CheckedPath(PlainAttributes::counter, p);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    };
+    add(MoveFileHook::Install("kernel32.dll", "MoveFileExA"));
+    MoveFileHook::base = [](LPCSTR from, LPCSTR to, DWORD) -> BOOL {
+        std::string f = Sweep::CheckedPath(MoveFileHook::counter, from), t = Sweep::CheckedPath(MoveFileHook::counter, to);
+        if (f != t.substr(0, t.rfind('\\') + 1) + kWorkName) Sweep::Violation("renamed from elsewhere: " + f);
+        g_run.moves.push_back(t);
+        return TRUE;
+    };
     add(SpecialFolder::Install("shell32.dll", "SHGetSpecialFolderLocation"));
     SpecialFolder::after = [](CallRecord &, HRESULT hr, HWND, int csidl, LPITEMIDLIST *out) {
         if (hr == S_OK && *out) g_run.lists[*out] = csidl;
@@ -206,8 +225,9 @@ void InstallHooks() {
     };
 
     LzOpen::InstallPointer(&g_LZOpenFileA, "LZOpenFileA");
-    LzOpen::base = [](LPSTR p, LPOFSTRUCT, WORD mode) -> INT {
+    LzOpen::base = [](LPSTR p, LPOFSTRUCT ofs, WORD mode) -> INT {
         std::string path = Sweep::CheckedPath(LzOpen::counter, p);
+        lstrcpynA(ofs->szPathName, p, OFS_MAXPATHNAME);
         if (path.size() >= OFS_MAXPATHNAME) Sweep::Violation("LZOpenFileA path of 128 bytes or more");
         INT h = g_run.nextLz++;
         g_run.lzPaths[h] = (mode & OF_CREATE) ? path : "";
@@ -494,9 +514,7 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
         if (result == 1) {
             ++accepted;
             // Every file whole, where it belongs; the program started by its whole path.
-            std::vector<std::string> targets;
-            for (const auto &kv : g_run.lzPaths)
-                if (!kv.second.empty()) targets.push_back(kv.second);
+            const std::vector<std::string> &targets = g_run.moves;
             std::vector<std::string> expected;
             for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
                 expected.push_back((PackageTable[i].destination == DEST_SYSTEM_FOLDER ? std::string(kSystemDir) : trimmed) +

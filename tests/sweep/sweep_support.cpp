@@ -235,12 +235,6 @@ private:
 
 IShellLinkA *WrapShellLink(IShellLinkA *inner) { return new ShellLinkProxy(inner); }
 
-std::string Format(const char *format, const std::string &argument) {
-    char buffer[2048];
-    std::snprintf(buffer, sizeof buffer, format, argument.c_str());
-    return buffer;
-}
-
 std::string FormatInt(const char *format, const std::string &argument, int number) {
     char buffer[2048];
     std::snprintf(buffer, sizeof buffer, format, argument.c_str(), number);

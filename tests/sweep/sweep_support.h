@@ -16,6 +16,7 @@
 
 #include "engine.h"
 #include "import_hook.h"
+#include "message_boxes.h"
 
 // What the caller was doing when a platform call was made.
 enum Phase { kPhaseNone, kPhaseInit, kPhaseBrowse, kPhaseStart };
@@ -41,7 +42,6 @@ struct CallRecord {
     std::string output;    // a path the call handed back
     long mode = 0;         // open mode, control id, CSIDL... (per function)
     bool faulted = false;
-    double at = 0;         // milliseconds, for profiling
 };
 
 namespace Sweep {
@@ -97,12 +97,6 @@ struct Counted<Tag, R(WINAPI *)(A...)> {
             rec.number = ++counter.calls;
             rec.entry = Sweep::entry;
             rec.phase = Sweep::phase;
-            {
-                LARGE_INTEGER c, f;
-                QueryPerformanceCounter(&c);
-                QueryPerformanceFrequency(&f);
-                rec.at = 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-            }
             if (inspect) inspect(rec, a...);
             rec.faulted = rec.number == counter.failAt && !counter.variants.empty();
             Sweep::trace.push_back(rec);
@@ -162,9 +156,7 @@ void RegisterLinkCounters();
 extern std::vector<std::string> g_linkEvents;
 IShellLinkA *WrapShellLink(IShellLinkA *inner);
 
-// A text in code page 932 from UTF-8 source bytes (the sources are compiled to
-// cp932, so literals are already cp932; this is for building expected texts).
-std::string Format(const char *format, const std::string &argument);
+// Format() is the test support's (message_boxes.h); this one takes a number too.
 std::string FormatInt(const char *format, const std::string &argument, int number);
 std::string Lower(std::string s);
 bool StartsWithNoCase(const std::string &text, const std::string &prefix);

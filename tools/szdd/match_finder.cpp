@@ -193,34 +193,4 @@ MatchTable FindMatches(const std::uint8_t* data, std::size_t size, unsigned piec
   return table;
 }
 
-Match FindMatchSlow(const std::uint8_t* data, std::size_t size, std::size_t i) {
-  // Ring contents after the first i output bytes.
-  std::vector<std::uint8_t> ring(kRingSize, kRingFill);
-  for (std::size_t k = 0; k < i; ++k) {
-    ring[RingWritePos(k)] = data[k];
-  }
-  const std::uint32_t w = RingWritePos(i);
-  const std::size_t limit = std::min<std::size_t>(kMaxMatch, size - i);
-  Match best;
-  for (std::uint32_t src = 0; src < kRingSize; ++src) {
-    // Replay the copy without touching the ring: a byte this match has
-    // already written is read back from the output.
-    std::uint32_t len = 0;
-    while (len < limit) {
-      const std::uint32_t p = (src + len) & kRingMask;
-      const std::uint32_t written = (p - w) & kRingMask;  // offset into this match
-      const std::uint8_t b = written < len ? data[i + written] : ring[p];
-      if (b != data[i + len]) {
-        break;
-      }
-      ++len;
-    }
-    if (len >= kMinMatch && len > best.length) {
-      best.length = len;
-      best.distance = ((w - src - 1) & kRingMask) + 1;
-    }
-  }
-  return best;
-}
-
 }  // namespace szdd

@@ -43,8 +43,4 @@ MatchTable FindMatches(const std::uint8_t* data, std::size_t size);
 // `pieces`.
 MatchTable FindMatches(const std::uint8_t* data, std::size_t size, unsigned pieces);
 
-// Brute-force search for the longest match at data[i], following the
-// expander byte by byte. Slow; for checks only.
-Match FindMatchSlow(const std::uint8_t* data, std::size_t size, std::size_t i);
-
 }  // namespace szdd

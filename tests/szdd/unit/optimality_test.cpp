@@ -33,6 +33,38 @@ bool MatchExpandsTo(const Bytes& data, std::size_t i, std::uint32_t distance, st
   return true;
 }
 
+// Brute-force search for the longest match at data[i], following the
+// expander byte by byte.
+szdd::Match FindMatchSlow(const std::uint8_t* data, std::size_t size, std::size_t i) {
+  // Ring contents after the first i output bytes.
+  std::vector<std::uint8_t> ring(szdd::kRingSize, szdd::kRingFill);
+  for (std::size_t k = 0; k < i; ++k) {
+    ring[szdd::RingWritePos(k)] = data[k];
+  }
+  const std::uint32_t w = szdd::RingWritePos(i);
+  const std::size_t limit = std::min<std::size_t>(szdd::kMaxMatch, size - i);
+  szdd::Match best;
+  for (std::uint32_t src = 0; src < szdd::kRingSize; ++src) {
+    // Replay the copy without touching the ring: a byte this match has
+    // already written is read back from the output.
+    std::uint32_t len = 0;
+    while (len < limit) {
+      const std::uint32_t p = (src + len) & szdd::kRingMask;
+      const std::uint32_t written = (p - w) & szdd::kRingMask;  // offset into this match
+      const std::uint8_t b = written < len ? data[i + written] : ring[p];
+      if (b != data[i + len]) {
+        break;
+      }
+      ++len;
+    }
+    if (len >= szdd::kMinMatch && len > best.length) {
+      best.length = len;
+      best.distance = ((w - src - 1) & szdd::kRingMask) + 1;
+    }
+  }
+  return best;
+}
+
 // The fewest stream bytes over every parse, counting flag bytes exactly:
 // the state is the position and the number of items so far modulo eight.
 std::uint64_t BruteForceStreamSize(const Bytes& data) {
@@ -42,7 +74,7 @@ std::uint64_t BruteForceStreamSize(const Bytes& data) {
   for (auto& b : best) b.fill(kInf);
   best[0][0] = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    const szdd::Match m = szdd::FindMatchSlow(data.data(), n, i);
+    const szdd::Match m = FindMatchSlow(data.data(), n, i);
     for (int slot = 0; slot < 8; ++slot) {
       const std::uint64_t here = best[i][slot];
       if (here == kInf) continue;
@@ -67,7 +99,7 @@ TEST(MatchFinder, FindsTheLongestMatchEverywhere) {
   for (const Bytes& data : inputs) {
     const szdd::MatchTable table = szdd::FindMatches(data.data(), data.size());
     for (std::size_t i = 0; i < data.size(); ++i) {
-      const szdd::Match slow = szdd::FindMatchSlow(data.data(), data.size(), i);
+      const szdd::Match slow = FindMatchSlow(data.data(), data.size(), i);
       ASSERT_EQ(slow.length, table.length[i]) << "at " << i;
       if (table.length[i]) {
         ASSERT_TRUE(MatchExpandsTo(data, i, table.distance[i] + 1u, table.length[i])) << "at " << i;
