@@ -382,6 +382,7 @@ EOF
     check_whole_or_absent "$c/Program Files/Zorvik"
     [ -n "$(find "$2" -maxdepth 1 -iname 'ZIN*.tmp')" ] ||
       fail "no ZIN*.tmp in $1: the kill came outside the expansion of $3, nothing was tested"
+    say "killed while expanding $3: $(find "$2" -maxdepth 1 -iname 'ZIN*.tmp' -printf '%f holds %s bytes')"
   }
   kill_while_expanding 'C:\Program Files\Zorvik' "$c/Program Files/Zorvik" Zorvik.exe
   kill_while_expanding 'C:\windows\system32' "$sys32" Mfc42.dll
