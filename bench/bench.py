@@ -21,24 +21,17 @@ from pathlib import Path
 
 KIB = 1024
 MB = 1_000_000
-STUB_GOAL = 12 * KIB
 MSCOMPRESS_GOAL = 0.97
 OPTIMUM_GOAL = 1.002
 THROUGHPUT_GOAL = 10 * MB
 INSTALL_GOAL = 1.0
 
-# The sixteen package files and where the installer puts each of them.
-PROGRAM_FILES = ["Zorvik.exe", "Zorvik.htm", "Notes.txt", "Banner.gif", "Backdrop.gif",
-                 "PageA.gif", "PageB.gif", "PageC.gif", "PageD.gif", "PageE.gif",
-                 "PageF.gif", "Extra.gif", "History.txt", "Intro.txt"]
-RUNTIME_FILES = ["Msvcrt.dll", "Mfc42.dll"]
-PACKAGE_FILES = PROGRAM_FILES + RUNTIME_FILES
+RT_RCDATA = "10"
 
-# Files of the prefix that no installation writes to: shared with the base
-# prefix through hard links instead of copied for every run.
-LINKABLE = (".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm", ".tlb", ".ax",
-            ".msstyles", ".ttf", ".nls", ".mui", ".vxd", ".ds", ".tsp")
-
+# The installers measured, by the names the report gives them.
+OURS = "Zorvik Setup"
+WIZARDS = ("NSIS zlib", "NSIS lzma")            # with their interface
+SILENT = ("NSIS zlib /S", "NSIS lzma /S")
 
 STARTED = time.time()
 
@@ -73,20 +66,18 @@ def timed(cmd, **kw):
 
 
 class Wine:
-    """Runs Wine in a private prefix through the project's wine-env.sh."""
+    """Runs the shell functions of the project's wine-env.sh: Wine in a Wine
+    root of its own (prefix and home), fresh copies of a prefix."""
 
-    def __init__(self, env_script, display):
+    def __init__(self, env_script):
         self.env_script = str(env_script)
-        self.display = display
 
-    def _cmd(self, root, args):
-        script = 'source "$0"; zorvik_wine_env || exit 97; exec "$@"'
-        env = dict(os.environ, ZORVIK_WINE_ROOT=str(root), DISPLAY=self.display)
+    def _bash(self, script, args, root=None, timeout=300, check=True):
+        cmd = ["bash", "-c", 'source "$0"; ' + script, self.env_script, *map(str, args)]
+        env = dict(os.environ)
         env.pop("WINEPREFIX", None)
-        return ["bash", "-c", script, self.env_script, *args], env
-
-    def run(self, root, args, timeout=300, check=True):
-        cmd, env = self._cmd(root, args)
+        if root:
+            env["ZORVIK_WINE_ROOT"] = str(root)
         # Output goes through files, not pipes: Wine's server and services
         # outlive the command and would hold a pipe open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -97,50 +88,71 @@ class Wine:
             r = subprocess.CompletedProcess(cmd, code, out.read().decode(errors="replace"),
                                             err.read().decode(errors="replace"))
         if check and r.returncode != 0:
-            fail(f"wine {' '.join(args)} failed ({r.returncode}): {r.stderr.strip()[-800:]}")
+            fail(f"{' '.join(map(str, args))} failed ({r.returncode}): {r.stderr.strip()[-800:]}")
         return r
 
-    def prepare_base(self, root):
-        """Creates the base prefix once; later runs reuse it."""
-        if not (root / ".ready").exists():
-            log(f"preparing the base Wine prefix in {root}")
-        # wine-env.sh creates the prefix when it is missing.
-        self.run(root, ["wineserver", "-w"], timeout=600)
+    def run(self, root, args, timeout=300, check=True):
+        return self._bash('zorvik_wine_env || exit 97; exec "$@"', args, root, timeout, check)
 
-    def fresh_copy(self, base, root):
-        """A new prefix, prepared exactly as the base: read-only program files
-        are hard-linked, everything else is copied."""
-        shutil.rmtree(root, ignore_errors=True)
-
-        def copy(src, dst):
-            if "/drive_c/windows/" in src and src.lower().endswith(LINKABLE):
-                os.link(src, dst)
-            else:
-                shutil.copy2(src, dst)
-
-        shutil.copytree(base, root, symlinks=True, copy_function=copy)
+    def copy(self, root, source=None):
+        """`root` becomes a Wine root with a fresh prefix: a copy of the build's
+        quiet prefix, or, with `source` (a root of the bench's own), a copy of
+        that one whose read-only files are hard links to the source's."""
+        args = ["--link", root, source / "prefix"] if source else [root]
+        self._bash('zorvik_prefix_copy "$@"', args, timeout=600)
 
 
 def windows_path(prefix_rel):
+    """A path inside the prefix's drive C:, as the programs run there see it."""
     return "C:\\" + prefix_rel.replace("/", "\\")
 
 
 # ---------------------------------------------------------------- figures
 
 
+def package_table(path):
+    """The package as the build describes it (the package table it writes from
+    package/payloads.cmake): (resource id, file name, destination) in the
+    manifest's order, the destination "D" for the installation folder and "S"
+    for the system folder."""
+    rows = re.findall(r"^\d+\s+(\d+)\s+(\S+)\s+([DS])\s+\d+\s+\d+$", path.read_text(), re.M)
+    if not rows:
+        fail(f"no package entries in {path}")
+    return [(int(rid), name, dest) for rid, name, dest in rows]
+
+
+def build_peers(a):
+    """The NSIS installers of the same package (bench/peer.nsi), and the
+    smallest useful one (bench/minimal.nsi, the package's smallest file)."""
+    macro = {"D": "FolderFile", "S": "SystemFile"}
+    files = a.work / "package.nsh"
+    files.write_text("".join(f'!insertmacro {macro[dest]} "{name}"\n' for _, name, dest in a.table))
+    nsis = {}
+    for c in ("zlib", "lzma"):
+        nsis[c] = a.work / f"nsis-{c}.exe"
+        run(["makensis", "-V2", f"-DPKG={a.package}", f"-DFILES={files}", f"-DOUT={nsis[c]}",
+             f"-DCOMPRESSOR={c}", str(a.bench_dir / "peer.nsi")])
+    smallest = min((a.package / name for _, name, _ in a.table), key=lambda f: f.stat().st_size)
+    nsis["minimal"] = a.work / "nsis-minimal.exe"
+    run(["makensis", "-V2", f"-DFILE={smallest}", f"-DOUT={nsis['minimal']}",
+         str(a.bench_dir / "minimal.nsi")])
+    return nsis
+
+
 def stub_and_sizes(a, setup, nsis):
-    out = run([sys.executable, str(a.bench_dir / "pe_info.py"), "payload", str(setup)]).split()
-    payload, count = int(out[0]), int(out[1])
-    if count != 16:
-        fail(f"{setup} holds {count} of the 16 payload resources")
+    pe = [sys.executable, str(a.bench_dir / "pe_info.py")]
+    res = [l.split() for l in run([*pe, "resources", str(setup)]).splitlines()]
+    ids = {str(rid) for rid, _, _ in a.table}
+    payloads = [int(n) for rtype, rid, _, n in res if rtype == RT_RCDATA and rid in ids]
+    if len(payloads) != len(ids):
+        fail(f"{setup} holds {len(payloads)} of the {len(ids)} payload resources")
+    payload = sum(payloads)
     size = setup.stat().st_size
-    pe = [str(a.bench_dir / "pe_info.py")]
-    sections = [l.split() for l in run([sys.executable, *pe, "sections", str(setup)]).splitlines()]
-    res = [l.split() for l in run([sys.executable, *pe, "resources", str(setup)]).splitlines()]
-    kinds = {"3": "icon images", "14": "icon group", "5": "dialog", "16": "version"}
+    sections = [l.split() for l in run([*pe, "sections", str(setup)]).splitlines()]
+    kinds = {"3": "icon images", "14": "icon group", "5": "dialog", "16": "version", "24": "manifest"}
     other = {}
     for rtype, rid, _, rsize in res:
-        if rtype == "10" and 9001 <= int(rid) <= 9016:
+        if rtype == RT_RCDATA and rid in ids:
             continue
         label = kinds.get(rtype, f"type {rtype}")
         other[label] = other.get(label, 0) + int(rsize)
@@ -148,7 +160,8 @@ def stub_and_sizes(a, setup, nsis):
     breakdown = ", ".join(f"{name} {int(n):,}" for name, n in sections if name != ".rsrc")
     breakdown += "; in .rsrc: " + ", ".join(f"{k} {v:,}" for k, v in other.items())
     breakdown += f", directory and padding {rsrc - payload - sum(other.values()):,}"
-    return {"setup": size, "payload": payload, "stub": size - payload, "breakdown": breakdown,
+    return {"setup": size, "payload": payload, "payloads": len(payloads), "stub": size - payload,
+            "breakdown": breakdown,
             "nsis_minimal": nsis["minimal"].stat().st_size,
             "nsis_zlib": nsis["zlib"].stat().st_size,
             "nsis_lzma": nsis["lzma"].stat().st_size}
@@ -246,7 +259,7 @@ def optimum(a, files, ours_by_name, runs):
 
 def lz_expand(a, wine, ours_files, ms_files, runs):
     root = a.work / "wine-lz"
-    wine.fresh_copy(a.base, root)
+    wine.copy(root, a.base)
     drive = root / "prefix" / "drive_c"
     args = []
     for tag, group in (("a", ours_files), ("b", ms_files)):
@@ -281,20 +294,18 @@ def find_ci(folder, name):
     return None
 
 
-def check_installation(prefix, pkg, base_sysdir):
-    """The same result is required of every installer."""
+def check_installation(a, prefix, base_sysdir):
+    """The same result is required of every installer: every package file in
+    its place (a system-folder file beside the program when the system folder
+    already had one) and the two shortcuts."""
     drive = prefix / "drive_c"
     inst = drive / "Program Files" / "Zorvik"
     sysdir = drive / "windows" / "system32"
     problems = []
-    for name in PROGRAM_FILES:
-        got = find_ci(inst, name)
-        if not got or got.read_bytes() != (pkg / name).read_bytes():
-            problems.append(f"{inst / name} missing or different")
-    for name in RUNTIME_FILES:
-        where = inst if find_ci(base_sysdir, name) else sysdir
+    for _, name, dest in a.table:
+        where = sysdir if dest == "S" and not find_ci(base_sysdir, name) else inst
         got = find_ci(where, name)
-        if not got or got.read_bytes() != (pkg / name).read_bytes():
+        if not got or got.read_bytes() != (a.package / name).read_bytes():
             problems.append(f"{where / name} missing or different")
     links = [p for p in (drive / "users").rglob("Zorvik.lnk")]
     if len(links) != 2:
@@ -312,7 +323,7 @@ def install_times(a, wine, base, installers, runs):
     for r in range(runs):
         k = r % len(installers)
         for name, mode, exe in installers[k:] + installers[:k]:
-            wine.fresh_copy(base, root)
+            wine.copy(root, base)
             bench_dir = root / "prefix" / "drive_c" / "bench"
             bench_dir.mkdir()
             shutil.copyfile(a.install_timer, bench_dir / "install_timer.exe")
@@ -327,7 +338,7 @@ def install_times(a, wine, base, installers, runs):
             fields = dict(re.findall(r"(\w+)=([\d.]+)", out.stdout))
             if out.returncode != 0 or not all(k in fields for k in keys):
                 fail(f"{name}: installation run failed: {out.stdout} {out.stderr[-800:]}")
-            problems = check_installation(root / "prefix", a.package, base_sysdir)
+            problems = check_installation(a, root / "prefix", base_sysdir)
             if problems:
                 fail(f"{name}: installation incomplete: {'; '.join(problems)}")
             for key in keys:
@@ -337,18 +348,17 @@ def install_times(a, wine, base, installers, runs):
     return results
 
 
-def prepare_unmanaged(wine, base, root):
-    """`base` with Wine's X11 driver told not to hand windows to a window
-    manager. The bench's X server has none, and without one Wine waits 2 s for
-    each hidden top-level window to be withdrawn; a desktop's manager answers
-    at once."""
-    if (root / ".unmanaged").exists():
-        return
-    wine.fresh_copy(base, root)
-    wine.run(root, ["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
-                    "/d", "N", "/f"])
-    wine.run(root, ["wineserver", "-w"], timeout=120)
-    (root / ".unmanaged").touch()
+def prepare_bases(a, wine):
+    """The two prefixes every run copies, both fresh copies of the build's:
+    one as it is, one with Wine's X11 driver told not to hand windows to a
+    window manager. The bench's X server has none, and without one Wine waits
+    2 s for each hidden top-level window to be withdrawn; a desktop's manager
+    answers at once."""
+    wine.copy(a.base)
+    wine.copy(a.unmanaged)
+    wine.run(a.unmanaged, ["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed",
+                           "/d", "N", "/f"])
+    wine.run(a.unmanaged, ["wineserver", "-w"], timeout=120)
 
 
 def base_unchanged(base, since):
@@ -408,9 +418,10 @@ def loadavg():
 def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elapsed):
     rows = []
     add = rows.append
-    add(("1", "Stub (installer minus its 16 payloads)", kib(sz["stub"]),
-         f"{kib(sz['nsis_minimal'])} (minimal NSIS, 1 small file)",
-         f"{sz['stub'] / sz['nsis_minimal']:.3f}", "≤ 12 KiB", yes(sz["stub"] <= STUB_GOAL)))
+    add(("1", f"Stub (installer minus its {sz['payloads']} payloads)",
+         f"{sz['stub']:,} B ({kib(sz['stub'])})",
+         f"{sz['nsis_minimal']:,} B ({kib(sz['nsis_minimal'])}, minimal NSIS, 1 small file)",
+         f"{sz['stub'] / sz['nsis_minimal']:.3f}", "report", "—"))
     add(("2", "Installer size vs NSIS zlib /SOLID", kib(sz["setup"]), kib(sz["nsis_zlib"]),
          f"{sz['setup'] / sz['nsis_zlib']:.3f}", "report", "—"))
     add(("2", "Installer size vs NSIS lzma /SOLID", kib(sz["setup"]), kib(sz["nsis_lzma"]),
@@ -431,27 +442,31 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
     lz_ms = mbs(lz["ms"]["bytes"], lz["ms"]["ms"] / 1000)
     add(("3e", "Wine LZ32 expansion (LZCopy), corpus", f"{lz_ours:.1f} MB/s",
          f"{lz_ms:.1f} MB/s (on mscompress output)", f"{lz_ours / lz_ms:.3f}", "report", "—"))
-    ours_name = "Zorvik Setup"
-    peers = ("NSIS zlib", "NSIS lzma")
 
-    def versus(res, key, unit, goal, goal_text):
-        """Ours against both NSIS builds on one figure: one row."""
-        o = median(res[ours_name][key])
+    def versus(res, key, unit, peers, goal=None, goal_text="report"):
+        """Ours against both NSIS builds of one kind on one figure: one row."""
+        o = median(res[OURS][key])
         theirs = [median(res[p][key]) for p in peers]
         ratios = [o / t for t in theirs]
         met = yes(all(r <= goal for r in ratios)) if goal else "—"
         return (f"{o:,.0f} {unit}", " / ".join(f"{t:,.0f}" for t in theirs) + f" {unit} (zlib / lzma)",
                 " / ".join(f"{r:.3f}" for r in ratios), goal_text, met)
 
-    add(("4", "Installation time: start → installer exited and program window shown",
-         *versus(inst, "ms", "ms", INSTALL_GOAL, "≤ 1.0")))
+    add(("4", "Installation time: start → installer exited and program window shown; "
+         "NSIS with its interface (directory page, Install pressed at once)",
+         *versus(inst, "ms", "ms", WIZARDS, INSTALL_GOAL, "≤ 1.0")))
     add(("4", "… start → installed program's window shown",
-         *versus(inst, "shown_ms", "ms", INSTALL_GOAL, "(≤ 1.0)")))
-    add(("4", "… default prefix (no window manager: Wine waits 2 s for the hidden dialog)",
-         *versus(inst_default, "ms", "ms", INSTALL_GOAL, "(≤ 1.0)")))
+         *versus(inst, "shown_ms", "ms", WIZARDS, INSTALL_GOAL, "(≤ 1.0)")))
+    add(("4", "… silent NSIS (/S, no window): start → installer exited and program window shown",
+         *versus(inst, "ms", "ms", SILENT)))
+    add(("4", "… silent NSIS: start → installed program's window shown",
+         *versus(inst, "shown_ms", "ms", SILENT)))
+    add(("4", "… default prefix (no window manager: Wine waits 2 s for each withdrawn dialog), "
+         "NSIS with its interface", *versus(inst_default, "ms", "ms", WIZARDS, INSTALL_GOAL, "(≤ 1.0)")))
     add(("4", "… default prefix, start → installed program's window shown",
-         *versus(inst_default, "shown_ms", "ms", INSTALL_GOAL, "(≤ 1.0)")))
-    add(("5", "Peak working set of the installer process", *versus(inst, "peak_kb", "KiB", None, "report")))
+         *versus(inst_default, "shown_ms", "ms", WIZARDS, INSTALL_GOAL, "(≤ 1.0)")))
+    add(("5", "Peak working set of the installer process (NSIS with its interface)",
+         *versus(inst, "peak_kb", "KiB", WIZARDS)))
     n_funcs = sum(len(v) for v in imp.values())
     crt = [d for d in imp if re.match(r"(msvcr|ucrt|api-ms-win-crt|libstdc|libgcc|libwinpthread)", d, re.I)]
     add(("5", "Import table", f"{len(imp)} DLLs, {n_funcs} functions",
@@ -466,9 +481,9 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
 
     details = []
     d = details.append
-    d(f"- Installer: {sz['setup']:,} bytes, of which {sz['payload']:,} are the 16 payload resources; "
-      f"stub {sz['stub']:,} bytes. NSIS builds: zlib {sz['nsis_zlib']:,}, lzma {sz['nsis_lzma']:,}, "
-      f"minimal one-file installer {sz['nsis_minimal']:,} bytes.")
+    d(f"- Installer: {sz['setup']:,} bytes, of which {sz['payload']:,} are the {sz['payloads']} payload "
+      f"resources; stub {sz['stub']:,} bytes. NSIS builds: zlib {sz['nsis_zlib']:,}, lzma "
+      f"{sz['nsis_lzma']:,}, minimal one-file installer {sz['nsis_minimal']:,} bytes.")
     d(f"- Stub bytes by part: {sz['breakdown']}.")
     d(f"- Compression times (s, {a.runs} runs, ours / mscompress alternating): ours "
       f"{', '.join(f'{x:.2f}' for x in corp['runs_ours'])}; mscompress "
@@ -483,21 +498,24 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
       f"file, sets alternating; runs (ms) ours {lz['ours']['runs']}, mscompress {lz['ms']['runs']}.")
     for label, res in (("windows not managed", inst), ("default prefix", inst_default)):
         for name, v in res.items():
-            phases = (f"start button pressed at {median(v['pressed_ms']):.0f} ms, "
+            phases = (f"button pressed at {median(v['pressed_ms']):.0f} ms, "
                       if v["pressed_ms"][0] else "")
             d(f"- Installation runs, {label}, {name} (ms): {runs_ms(v['ms'])}; medians: {phases}"
               f"installer exited at {median(v['exited_ms']):.0f} ms, program window at "
               f"{median(v['shown_ms']):.0f} ms; peak KiB: {', '.join(f'{x:.0f}' for x in v['peak_kb'])}.")
-    d("- Installation time: bench/install_timer (under Wine) starts the installer — ours, pressing "
-      "the start button as soon as the dialog exists; NSIS with /S — and stops when the installer "
-      "has exited and the installed program's window exists. Each run uses a fresh copy of one "
-      "prepared prefix (program files hard-linked, the rest copied) whose Wine services are started "
-      "before the clock runs; installers are rotated run by run; every run's installation is "
-      "checked (14 files, the two runtime libraries in the right folder, 2 shortcuts). The "
-      "goal rows use a prefix with HKCU\\Software\\Wine\\X11 Driver\\Managed=N: the bench's "
-      "X server has no window manager, and Wine's X11 driver then waits 2 s for every hidden "
-      "managed window to be withdrawn (the installer's dialog when it ends; a silent NSIS "
-      "installer shows no window). The default-prefix rows show that cost.")
+    d("- Installation time: bench/install_timer (under Wine) starts the installer and stops when "
+      "the installer has exited and the installed program's window exists. Ours: it presses the "
+      "start button as soon as the dialog shows. NSIS with its interface (bench/peer.nsi, a "
+      "directory page and the installation page, which closes itself when done): it presses "
+      "Install as soon as the directory page shows. Silent NSIS: the same installers with /S. "
+      "Each run uses a fresh copy of one prepared prefix (programs and libraries hard-linked, "
+      "the rest copied) whose Wine services are started before the clock runs; installers are "
+      "rotated run by run; every run's installation is checked against the build's package "
+      "table (each file byte for byte in the installation or system folder, the 2 shortcuts). "
+      "The goal rows use a prefix with HKCU\\Software\\Wine\\X11 Driver\\Managed=N: the "
+      "bench's X server has no window manager, and Wine's X11 driver then waits 2 s for every "
+      "hidden managed window to be withdrawn (a dialog when it ends; a silent NSIS installer "
+      "shows no window). The default-prefix rows show that cost.")
     d("- Peak memory: PeakWorkingSetSize of the installer process (Wine reports the Linux process's "
       "VmHWM), sampled every millisecond by the same driver for every installer.")
     d(f"- Imports of ZorvikSetup.exe: " + "; ".join(f"{k}: {' '.join(v)}" for k, v in imp.items()))
@@ -519,10 +537,9 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
 
 def main():
     p = argparse.ArgumentParser()
-    for name in ("root", "build", "work", "setup", "package", "szdd", "reference",
-                 "lz-timer", "install-timer", "nsis-zlib", "nsis-lzma", "nsis-minimal"):
+    for name in ("root", "work", "setup", "package", "table", "szdd", "reference",
+                 "lz-timer", "install-timer"):
         p.add_argument("--" + name, required=True, type=Path)
-    p.add_argument("--display", required=True)
     p.add_argument("--runs", type=int, default=5)
     p.add_argument("--install-runs", type=int, default=9)
     p.add_argument("--report-only", action="store_true",
@@ -537,14 +554,17 @@ def main():
     started = time.time()
     a.work.mkdir(parents=True, exist_ok=True)
     a.base = a.work / "wine-base"
-    wine = Wine(a.root / "tests" / "support" / "wine-env.sh", a.display)
-    nsis = {"zlib": a.nsis_zlib, "lzma": a.nsis_lzma, "minimal": a.nsis_minimal}
+    a.unmanaged = a.work / "wine-base-unmanaged"
+    a.table = package_table(a.table)
+    wine = Wine(a.root / "tests" / "support" / "wine-env.sh")
 
+    log("building the NSIS installers")
+    nsis = build_peers(a)
     m = machine()
     sz = stub_and_sizes(a, a.setup, nsis)
     log(f"stub {sz['stub']} bytes")
 
-    pkg_files = [a.package / n for n in PACKAGE_FILES]
+    pkg_files = [a.package / name for _, name, _ in a.table]
     missing = [str(f) for f in pkg_files if not f.is_file()]
     if missing:
         fail(f"package files missing: {missing}")
@@ -557,23 +577,23 @@ def main():
     log("exhaustive optimum")
     opt = optimum(a, a.corpus_list, {o.name: o.stat().st_size for o in corp["ours_files"]}, a.runs)
 
-    wine.prepare_base(a.base)
-    unmanaged = a.work / "wine-base-unmanaged"
-    prepare_unmanaged(wine, a.base, unmanaged)
+    log("preparing the Wine prefixes")
+    prepare_bases(a, wine)
     since = time.time()
     log("LZ32 expansion under Wine")
     lz = lz_expand(a, wine, corp["ours_files"], corp["ms_files"], a.runs)
-    installers = [("Zorvik Setup", "dialog", a.setup), ("NSIS zlib", "silent", a.nsis_zlib),
-                  ("NSIS lzma", "silent", a.nsis_lzma)]
+    installers = [(OURS, "dialog", a.setup),
+                  (WIZARDS[0], "pages", nsis["zlib"]), (WIZARDS[1], "pages", nsis["lzma"]),
+                  (SILENT[0], "silent", nsis["zlib"]), (SILENT[1], "silent", nsis["lzma"])]
     log("installation runs, windows not managed")
-    inst = install_times(a, wine, unmanaged, installers, a.install_runs)
+    inst = install_times(a, wine, a.unmanaged, installers, a.install_runs)
     log("installation runs, default prefix")
     inst_default = install_times(a, wine, a.base, installers, a.runs)
     base_unchanged(a.base, since)
-    base_unchanged(unmanaged, since)
+    base_unchanged(a.unmanaged, since)
 
     imp = imports(a, a.setup)
-    imp_nsis = imports(a, a.nsis_lzma)
+    imp_nsis = imports(a, nsis["lzma"])
     data = {"m": m, "sz": sz, "pkg": pkg, "corp": corp, "opt": opt, "lz": lz, "inst": inst,
             "inst_default": inst_default, "imp": imp, "imp_nsis": imp_nsis,
             "elapsed": time.time() - started, "corpus_list": a.corpus_list}

@@ -2,8 +2,12 @@
 // installer process until the installer has exited and the installed
 // program's main window exists.
 //
-//   install_timer dialog EXE   start EXE, press the start button of its
-//                              dialog as soon as the dialog exists
+//   install_timer dialog EXE   start EXE, press button 1 (the start button) of
+//                              its dialog as soon as the dialog shows
+//   install_timer pages EXE    start EXE, a wizard (an outer dialog showing one
+//                              page dialog at a time), press its button 1 (the
+//                              default button: Install) as soon as the first
+//                              page shows
 //   install_timer silent EXE   start "EXE /S" (a silent installer)
 //   install_timer warmup       start the session's desktop, then exit
 //
@@ -23,7 +27,7 @@
 namespace {
 
 constexpr double kTimeoutMs = 120000;
-const wchar_t kDialogCaption[] = L"Zorvik\u30a4\u30f3\u30b9\u30c8\u30fc\u30e9";  // "Zorvik" + "installer"
+const char kDialogClass[] = "#32770";
 const char kProgramClass[] = "ZorvikMainWindow";
 const char kProgramTitle[] = "Zorvik";
 
@@ -38,12 +42,34 @@ double Now() {
   return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(freq.QuadPart);
 }
 
-// The installer's dialog, if it exists and belongs to `pid`.
-HWND FindDialog(DWORD pid) {
-  HWND w = FindWindowW(L"#32770", kDialogCaption);
-  DWORD owner = 0;
-  if (w) GetWindowThreadProcessId(w, &owner);
-  return owner == pid && IsWindowVisible(w) ? w : nullptr;
+struct DialogSearch {
+  bool withPage;
+  HWND found;
+};
+
+// A dialog that is ready for its button 1: shown, the button enabled and, in
+// a wizard, the current page (a child dialog) shown as well.
+BOOL CALLBACK MatchReadyDialog(HWND w, LPARAM param) {
+  auto& search = *reinterpret_cast<DialogSearch*>(param);
+  char cls[16] = "";
+  GetClassNameA(w, cls, sizeof cls);
+  if (lstrcmpA(cls, kDialogClass) != 0 || !IsWindowVisible(w)) return TRUE;
+  const HWND button = GetDlgItem(w, IDOK);
+  if (!button || !IsWindowVisible(button) || !IsWindowEnabled(button)) return TRUE;
+  if (search.withPage) {
+    const HWND page = FindWindowExA(w, nullptr, kDialogClass, nullptr);
+    if (!page || !IsWindowVisible(page)) return TRUE;
+  }
+  search.found = w;
+  return FALSE;
+}
+
+// The dialog of the installer's main thread once it is ready for a click,
+// else null. Only that thread's few windows are looked at, every millisecond.
+HWND FindReadyDialog(DWORD thread, bool withPage) {
+  DialogSearch search{withPage, nullptr};
+  EnumThreadWindows(thread, MatchReadyDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 void CloseProgram(HWND w) {
@@ -66,8 +92,8 @@ int main(int argc, char** argv) {
     return GetDesktopWindow() ? 0 : 1;
   }
   const std::string mode = argc == 3 ? argv[1] : "";
-  if (mode != "dialog" && mode != "silent") {
-    std::fputs("usage: install_timer dialog|silent EXE, or install_timer warmup\n", stderr);
+  if (mode != "dialog" && mode != "pages" && mode != "silent") {
+    std::fputs("usage: install_timer dialog|pages|silent EXE, or install_timer warmup\n", stderr);
     return 2;
   }
   std::string cmd = "\"" + std::string(argv[2]) + "\"";
@@ -94,7 +120,7 @@ int main(int argc, char** argv) {
       if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) exitedAt = now;
     }
     if (!pressed) {
-      if (HWND dlg = FindDialog(pi.dwProcessId)) {
+      if (HWND dlg = FindReadyDialog(pi.dwThreadId, mode == "pages")) {
         PostMessageA(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
         pressed = true;
         pressedAt = now;

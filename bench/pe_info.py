@@ -2,15 +2,11 @@
 """Reads the parts of a PE32 image that the bench reports.
 
   pe_info.py resources FILE   one line per resource: type id lang size
-  pe_info.py payload FILE     "<bytes> <count>" of the RT_RCDATA payloads 9001-9016
   pe_info.py imports FILE     one line per DLL: "DLL: func func ..."
   pe_info.py sections FILE    "headers <bytes>", then "<name> <raw bytes>" per section
 """
 import struct
 import sys
-
-RT_RCDATA = 10
-PAYLOAD_IDS = range(9001, 9017)
 
 
 class PeImage:
@@ -99,7 +95,7 @@ class PeImage:
 
 
 def main(argv):
-    if len(argv) != 3 or argv[1] not in ("resources", "payload", "imports", "sections"):
+    if len(argv) != 3 or argv[1] not in ("resources", "imports", "sections"):
         print(__doc__.strip(), file=sys.stderr)
         return 2
     try:
@@ -111,9 +107,6 @@ def main(argv):
             print("headers", img.header_bytes)
             for name, size in img.section_sizes:
                 print(name, size)
-        elif argv[1] == "payload":
-            sizes = [s for t, i, _, s in img.resources() if t == RT_RCDATA and i in PAYLOAD_IDS]
-            print(sum(sizes), len(sizes))
         else:
             for dll, funcs in img.imports():
                 print(f"{dll}: {' '.join(funcs)}")

@@ -1,7 +1,11 @@
-; The peer installer: the same sixteen files to the same places as
+; The peer installer: the package the build describes, to the same places as
 ; ZorvikSetup.exe, the same two shortcuts, then the program is started.
-;   makensis -DPKG=<folder with the sixteen files> -DOUT=<exe> -DCOMPRESSOR=zlib|lzma peer.nsi
-; Run with /S for a silent installation.
+;   makensis -DPKG=<staged package folder> -DFILES=<file list> -DOUT=<exe> -DCOMPRESSOR=zlib|lzma peer.nsi
+; The file list holds one "!insertmacro FolderFile NAME" or "!insertmacro
+; SystemFile NAME" per package file, in the manifest's order; the bench writes
+; it from the build's package table.
+; Run as it is: the directory page, then the installation page, which closes
+; itself when done. Run with /S: a silent installation.
 SetCompressor /SOLID ${COMPRESSOR}
 Name "Zorvik"
 Caption "Zorvik Setup"
@@ -9,41 +13,31 @@ OutFile "${OUT}"
 InstallDir "$PROGRAMFILES\Zorvik"
 RequestExecutionLevel admin
 ShowInstDetails nevershow
+AutoCloseWindow true
 
 Page directory
 Page instfiles
 
+!macro FolderFile NAME
+  File "${PKG}/${NAME}"
+!macroend
+
 ; A runtime library goes to the system folder unless a file of that name is
 ; already there; then a private copy goes beside the program.
-!macro RuntimeLibrary NAME
+!macro SystemFile NAME
   IfFileExists "$SYSDIR\${NAME}" 0 sys_${NAME}
-    SetOutPath "$INSTDIR"
     File "${PKG}/${NAME}"
     Goto done_${NAME}
   sys_${NAME}:
   SetOutPath "$SYSDIR"
   File "${PKG}/${NAME}"
+  SetOutPath "$INSTDIR"
   done_${NAME}:
 !macroend
 
 Section
   SetOutPath "$INSTDIR"
-  File "${PKG}/Zorvik.exe"
-  File "${PKG}/Zorvik.htm"
-  File "${PKG}/Notes.txt"
-  File "${PKG}/Banner.gif"
-  File "${PKG}/Backdrop.gif"
-  File "${PKG}/PageA.gif"
-  File "${PKG}/PageB.gif"
-  File "${PKG}/PageC.gif"
-  File "${PKG}/PageD.gif"
-  File "${PKG}/PageE.gif"
-  File "${PKG}/PageF.gif"
-  File "${PKG}/Extra.gif"
-  File "${PKG}/History.txt"
-  File "${PKG}/Intro.txt"
-  !insertmacro RuntimeLibrary "Msvcrt.dll"
-  !insertmacro RuntimeLibrary "Mfc42.dll"
+  !include "${FILES}"
   CreateDirectory "$SMPROGRAMS\Zorvik"
   CreateShortcut "$SMPROGRAMS\Zorvik\Zorvik.lnk" "$INSTDIR\Zorvik.exe" "" "" 0 SW_SHOWNORMAL "" "Zorvik"
   CreateShortcut "$DESKTOP\Zorvik.lnk" "$INSTDIR\Zorvik.exe" "" "" 0 SW_SHOWNORMAL "" "Zorvik"

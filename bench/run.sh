@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# The benchmark: builds the installer (scripts/build.sh), the peer NSIS
-# installers and the bench's own tools, measures, prints one Markdown table
-# and writes it to bench/results.md.
+# The benchmark: builds the installer (scripts/build.sh) and the bench's own
+# tools, then bench.py builds the peer NSIS installers, measures, prints one
+# Markdown table and writes it to bench/results.md.
 #
 #   bash bench/run.sh            build folder ./build (or $BUILD_DIR)
 #   BENCH_RUNS=7 BENCH_INSTALL_RUNS=11 bash bench/run.sh   (defaults 5 and 9)
 #
 # Needs what scripts/bootstrap.sh installs, plus the peers' Debian packages
 # nsis and mscompress. Wine runs only in private prefixes under the build
-# folder, on a private Xvfb display (the first free one of :61-:69).
+# folder, on a private virtual display without a window manager.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -39,8 +39,9 @@ if ! BUILD_DIR=$build bash "$root/scripts/build.sh" >&2; then
 fi
 setup=$build/app/ZorvikSetup.exe
 package=$build/package-files
+table=$build/payloads/package-table.txt
 szdd=$build/host/szdd
-for f in "$setup" "$szdd" "$package/Zorvik.exe"; do
+for f in "$setup" "$szdd" "$package" "$table"; do
   [ -e "$f" ] || die "missing after the build: $f"
 done
 
@@ -51,27 +52,14 @@ win_cxx=(i686-w64-mingw32-g++-posix -std=c++17 -O2 -static -Wall -Wextra)
 "${win_cxx[@]}" -o "$work/lz_expand_timer.exe" "$root/bench/lz_expand_timer.cpp" -llz32
 "${win_cxx[@]}" -o "$work/install_timer.exe" "$root/bench/install_timer.cpp" -lpsapi
 
-say "building the NSIS installers"
-for c in zlib lzma; do
-  makensis -V2 -DPKG="$package" -DOUT="$work/nsis-$c.exe" -DCOMPRESSOR="$c" "$root/bench/peer.nsi" >/dev/null
-done
-makensis -V2 -DFILE="$package/History.txt" -DOUT="$work/nsis-minimal.exe" "$root/bench/minimal.nsi" >/dev/null
+# Always a display of its own, even under a desktop: the figures assume an X
+# server without a window manager.
+source "$root/tests/support/wine-env.sh"
+unset DISPLAY
+zorvik_display
 
-display=
-for n in 61 62 63 64 65 66 67 68 69; do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
-done
-[ -n "$display" ] || die "no free X display among :61-:69"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-sleep 1
-kill -0 "$xvfb_pid" 2>/dev/null || die "Xvfb did not start on $display"
-
-python3 "$root/bench/bench.py" --root "$root" --build "$build" --work "$work" \
-  --setup "$setup" --package "$package" --szdd "$szdd" \
+python3 "$root/bench/bench.py" --root "$root" --work "$work" \
+  --setup "$setup" --package "$package" --table "$table" --szdd "$szdd" \
   --reference "$work/optimal_reference" --lz-timer "$work/lz_expand_timer.exe" \
-  --install-timer "$work/install_timer.exe" --nsis-zlib "$work/nsis-zlib.exe" \
-  --nsis-lzma "$work/nsis-lzma.exe" --nsis-minimal "$work/nsis-minimal.exe" \
-  --display "$display" --runs "$runs" --install-runs "$install_runs"
+  --install-timer "$work/install_timer.exe" --runs "$runs" --install-runs "$install_runs"
 say "written: $root/bench/results.md"

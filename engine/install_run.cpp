@@ -3,7 +3,7 @@
 #include "messages.h"
 #include "resource.h"
 
-#define REQUIRED_FREE_BYTES 500000
+#define REQUIRED_FREE_BYTES PACKAGE_REQUIRED_SPACE
 
 // Ends a run that did not complete: the message (if any), then back to input.
 static int Stop(const char *text)

@@ -2,20 +2,31 @@
 # Builds the installer and runs it under Wine, in a private prefix inside the
 # build tree (<build>/demo), on Wine's virtual desktop so the dialog has its frame.
 #
-#   bash scripts/demo.sh
+#   bash scripts/demo.sh [--update-docs]
 #
 # With a display: opens the installer for you and waits until every program
 #   it started has ended.
 # Without one: runs on its own virtual display, presses the start button
-#   itself, saves screenshots (<build>/demo/*.png, the dialog also as
-#   docs/dialog.png) and prints what was installed where.
+#   itself, saves screenshots (<build>/demo/*.png) and prints what was
+#   installed where.
+# --update-docs: always on a virtual display; also copies the screenshots of
+#   the dialog and of the installation into docs/.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 export BUILD_DIR=$build
+docs_pictures=(dialog installing)
 
 say() { printf '\033[1mdemo:\033[0m %s\n' "$*"; }
 die() { printf 'demo: error: %s\n' "$*" >&2; exit 1; }
+
+update_docs=0
+case $# in
+  0) ;;
+  1) [ "$1" = --update-docs ] || die "unknown option $1 (usage: demo.sh [--update-docs])"
+     update_docs=1 ;;
+  *) die "usage: demo.sh [--update-docs]" ;;
+esac
 
 # --- build -----------------------------------------------------------------
 if ! bash "$root/scripts/build.sh"; then
@@ -27,50 +38,28 @@ driver=$build/tests/e2e/zorvik_e2e_driver.exe
 [ -f "$installer" ] || die "no installer at $installer"
 [ -f "$driver" ] || die "no driver at $driver"
 
+source "$root/tests/support/wine-env.sh"
+
 # --- a virtual display when there is none ----------------------------------
+[ $update_docs = 0 ] || unset DISPLAY
 headless=0
-xvfb_pid=
 if [ -z "${DISPLAY:-}" ]; then
   headless=1
-  command -v Xvfb >/dev/null || die "Xvfb is missing (scripts/bootstrap.sh installs it)"
-  dfile=$(mktemp)
   # The screen is as large as the virtual desktop, so screen and desktop
   # coordinates are the same.
-  Xvfb -displayfd 6 -screen 0 800x600x24 -nolisten tcp 6>"$dfile" >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 50); do [ -s "$dfile" ] && break; sleep 0.1; done
-  [ -s "$dfile" ] || die "Xvfb did not start"
-  export DISPLAY=:$(head -n1 "$dfile")
-  rm -f "$dfile"
+  zorvik_display 800x600x24 || die "no virtual display"
   say "virtual display $DISPLAY"
 fi
 
 # --- the demo prefix: a fresh copy of the build's prefix -------------------
-source "$root/tests/support/wine-env.sh"
-(export ZORVIK_WINE_ROOT=$build/wine; zorvik_wine_env)
 demo=$build/demo
-if [ -d "$demo/wine/prefix" ]; then WINEPREFIX=$demo/wine/prefix wineserver -k 2>/dev/null || true; fi
-rm -rf "$demo"
-mkdir -p "$demo/wine/home"
-say "copying the prefix into $demo/wine"
-cp -a "$build/wine/pristine" "$demo/wine/prefix"
-touch "$demo/wine/.ready"
-export ZORVIK_WINE_ROOT=$demo/wine
-zorvik_wine_env
-
-cleanup() {
-  local rc=$?
-  wineserver -k 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  exit $rc
-}
-trap cleanup EXIT
+say "copying the prefix into $demo"
+zorvik_prefix_copy "$demo" || die "cannot make the demo's prefix"
+trap 'wineserver -k 2>/dev/null || true' EXIT
 
 c=$WINEPREFIX/drive_c
 sys32=$c/windows/system32
 sys_before=$(ls "$sys32")
-
-winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 
 summary() {
   local folder=$1 log=$2 f
@@ -94,7 +83,7 @@ summary() {
     sed -n 's/^driver: link /    /p' "$log"
   else
     local links
-    links=$(find "$c/users" -name '*.lnk' -newer "$demo/wine/.ready" -printf '    C:\\users\\%P\n' 2>/dev/null)
+    links=$(find "$c/users" -name '*.lnk' -newer "$demo/.ready" -printf '    C:\\users\\%P\n' 2>/dev/null)
     echo "${links:-    (none)}" | tr '/' '\\'
   fi
   say "program started:"
@@ -108,7 +97,7 @@ summary() {
 # --- with a display: the user drives -----------------------------------------
 if [ $headless = 0 ]; then
   say "opening the installer on a virtual desktop (close it, or the program it starts, to finish)"
-  wine explorer /desktop=Zorvik,800x600 "$(winpath "$installer")" || true
+  wine explorer /desktop=Zorvik,800x600 "$(zorvik_winpath "$installer")" || true
   wineserver -w
   summary "$c/Program Files/Zorvik" ""
   exit 0
@@ -118,7 +107,7 @@ fi
 wine explorer /desktop=Zorvik,800x600 >/dev/null 2>&1 &
 sync_dir=$demo/sync
 mkdir -p "$sync_dir"
-sync_win=$(winpath "$sync_dir")
+sync_win=$(zorvik_winpath "$sync_dir")
 script=$demo/demo-script.txt
 cat >"$script" <<EOF
 # Show the dialog as it opens, press the start button, catch the run halfway.
@@ -177,17 +166,23 @@ watcher=$!
 say "running the installer; the driver presses the start button"
 # Into a file, not a pipe: the programs Wine starts keep their parent's output open.
 set +e
-wine "$driver" --desktop Zorvik "$(winpath "$installer")" "$(winpath "$script")" >"$log" 2>&1
+wine "$driver" --desktop Zorvik "$(zorvik_winpath "$installer")" "$(zorvik_winpath "$script")" >"$log" 2>&1
 rc=$?
 set -e
 grep -E 'FAIL' "$log" >&2 || true
 wait "$watcher" || true
 [ "$rc" -eq 0 ] || die "the driver reported a failure (log: $log)"
 
-mkdir -p "$root/docs"
-cp "$demo/dialog.png" "$root/docs/dialog.png"
-[ -f "$demo/installing.png" ] && cp "$demo/installing.png" "$root/docs/installing.png"
-say "docs/dialog.png and docs/installing.png updated"
+if [ $update_docs = 1 ]; then
+  for name in "${docs_pictures[@]}"; do
+    [ -f "$demo/$name.png" ] || die "no screenshot $demo/$name.png for docs/"
+  done
+  for name in "${docs_pictures[@]}"; do
+    cp "$demo/$name.png" "$root/docs/.$name.png.tmp"
+    mv "$root/docs/.$name.png.tmp" "$root/docs/$name.png"
+    say "docs/$name.png updated"
+  done
+fi
 summary "$c/Program Files/Zorvik" "$log"
 say "screenshots: $(cd "$demo" && ls ./*.png | tr '\n' ' ')"
 exit 0

@@ -73,7 +73,7 @@ TEST_F(Payloads, TheInstallationFolderFilesFitTheStatedRequirement) {
     size_t sum = 0;
     for (const PackageEntry &e : PackageTable)
         if (e.destination == DEST_INSTALL_FOLDER) sum += ReadWholeFile(PackageFile(e.fileName)).size();
-    EXPECT_LE(sum, 500000u);
+    EXPECT_LE(sum, static_cast<unsigned>(PACKAGE_REQUIRED_SPACE));
 }
 
 }  // namespace

@@ -1,15 +1,31 @@
-# Sourced by the scripts that run Wine. Sets the environment of the private
-# prefix and creates the prefix once per build tree.
-# ZORVIK_WINE_ARCH: win32 (the default) or win64, a WoW64 prefix in which the
-# installer runs as a 32-bit program.
+# Sourced by everything that runs Wine: the tests, the demo and the bench.
+#
+#   zorvik_wine_env            the environment of a private Wine root
+#                              ($ZORVIK_WINE_ROOT, default <build tree>/wine),
+#                              creating its prefix once
+#   zorvik_prefix_copy [--link] DEST [SOURCE]
+#                              DEST becomes a Wine root of its own with a fresh
+#                              copy of the build's quiet prefix, and the current one
+#   zorvik_winpath PATH        a Unix path as Windows programs see it
+#   zorvik_display [SCREEN]    a private virtual display when DISPLAY is unset
+#
+# A Wine root holds prefix/ (WINEPREFIX), home/ (HOME) and .ready (the prefix
+# is complete). ZORVIK_WINE_ARCH: win32 (the default) or win64, a WoW64 prefix
+# in which the installer runs as a 32-bit program.
+
+# The build tree (the folder holding CMakeCache.txt) that holds a path.
+zorvik_build_tree() {  # <path>
+  local d
+  d=$(realpath -m "$1")
+  while [ "$d" != / ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
+  [ -f "$d/CMakeCache.txt" ] || { echo "wine-env: no build tree holds $1" >&2; return 1; }
+  printf '%s\n' "$d"
+}
+
 zorvik_wine_env() {
   local root=${ZORVIK_WINE_ROOT:-}
   if [ -z "$root" ]; then
-    # Walk up from the working directory to the build tree (it holds CMakeCache.txt).
-    local d=$PWD
-    while [ "$d" != / ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
-    [ -f "$d/CMakeCache.txt" ] || { echo "wine-env: no build tree above $PWD; set ZORVIK_WINE_ROOT" >&2; return 1; }
-    root=$d/wine
+    root=$(zorvik_build_tree "$PWD")/wine || { echo "wine-env: set ZORVIK_WINE_ROOT" >&2; return 1; }
   fi
   mkdir -p "$root/home"
   export ZORVIK_WINE_ROOT=$root
@@ -61,4 +77,80 @@ zorvik_wine_env() {
       fi
     ) 9>"$root/.lock"
   fi
+}
+
+# zorvik_prefix_copy [--link] <dest root> [<source prefix>]
+# Makes <dest root> (inside a build tree) a Wine root of its own: prefix/ a
+# fresh copy of <source prefix>, by default the quiet snapshot of the build
+# tree's prefix (made first when missing), an empty home/ and .ready. A Wine
+# server still running on an earlier prefix there is ended first. Then sets
+# the environment for the new root, as zorvik_wine_env does.
+# --link: the files under drive_c/windows that installations only read
+# (programs, libraries, fonts, tables) are hard links to the source's, which
+# takes a few hundredths of a second instead of one and a half; a write into
+# one of them would change the source too, so link only from a source of
+# your own and check it afterwards.
+zorvik_prefix_copy() {
+  local link=0 dest build source
+  if [ "${1:-}" = --link ]; then link=1; shift; fi
+  dest=$(realpath -m "$1")
+  build=$(zorvik_build_tree "$dest") || return 1
+  source=${2:-$build/wine/pristine}
+  if [ -z "${2:-}" ]; then
+    (ZORVIK_WINE_ROOT=$build/wine; zorvik_wine_env) || return 1
+  fi
+  [ -d "$source/drive_c" ] || { echo "wine-env: no Wine prefix in $source" >&2; return 1; }
+  if [ -d "$dest/prefix" ]; then
+    WINEPREFIX=$dest/prefix wineserver -k 2>/dev/null || true
+    WINEPREFIX=$dest/prefix wineserver -w 2>/dev/null || true
+  fi
+  rm -rf "$dest"
+  mkdir -p "$dest/home"
+  if [ $link = 1 ]; then
+    cp -al "$source" "$dest/prefix"
+    # Every other file gets a copy of its own (one cp for all of them).
+    (cd "$source" && find . -type f ! \( -path './drive_c/windows/*' -regextype posix-extended \
+        -iregex '.*\.(dll|exe|drv|sys|ocx|cpl|acm|tlb|ax|msstyles|ttf|nls|mui|vxd|ds|tsp)' \) -print0 |
+      xargs -0 -r cp -p --parents --remove-destination -t "$dest/prefix")
+  else
+    cp -a "$source" "$dest/prefix"
+  fi
+  # Wine links the users' Documents, Music... to $HOME: this root's home, not the source's.
+  local l
+  while IFS= read -r -d '' l; do
+    ln -sfn "$dest/home" "$l"
+  done < <(find "$dest/prefix/drive_c/users" -type l -lname '/*' -print0)
+  touch "$dest/.ready"
+  export ZORVIK_WINE_ROOT=$dest
+  zorvik_wine_env
+}
+
+# A Unix path as Windows programs under Wine see it (drive Z: is /).
+zorvik_winpath() {  # <unix path>
+  local p
+  p=$(realpath -m "$1")
+  printf 'Z:%s' "${p//\//\\}"
+}
+
+# zorvik_display [<width>x<height>x<depth>]   (default 1024x768x24)
+# When DISPLAY is unset, starts a private Xvfb on a display number the server
+# picks itself (-displayfd), exports DISPLAY and returns; the server ends when
+# the calling shell ends, however it ends. Call it from the script's own shell,
+# not from a subshell. With DISPLAY set, does nothing.
+zorvik_display() {
+  [ -z "${DISPLAY:-}" ] || return 0
+  command -v Xvfb >/dev/null || { echo "wine-env: Xvfb is missing (scripts/bootstrap.sh installs it)" >&2; return 1; }
+  local number pid
+  number=$(mktemp)
+  # The server's parent is this shell: its death signal stops the server.
+  setpriv --pdeathsig TERM Xvfb -displayfd 9 -screen 0 "${1:-1024x768x24}" -nolisten tcp \
+    9>"$number" </dev/null >/dev/null 2>&1 &
+  pid=$!
+  for _ in $(seq 100); do [ -s "$number" ] && break; kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+  if [ ! -s "$number" ]; then
+    kill "$pid" 2>/dev/null; rm -f "$number"
+    echo "wine-env: Xvfb did not start" >&2; return 1
+  fi
+  export DISPLAY=:$(head -n1 "$number")
+  rm -f "$number"
 }
