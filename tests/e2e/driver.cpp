@@ -35,6 +35,9 @@
 //   expect-no-temp-files <pattern>    the temporary folder has no file matching <pattern>
 //   wait-visible <id>                 wait until the control is visible
 //   wait-progress <percent>           wait until IDC_PROGRESS shows at least <percent>%
+//   wait-size <bytes> <path>[|<path>...]  wait until a file matching one of the paths
+//                                     (wildcards in the name) holds at least <bytes> bytes
+//   kill                              end the installer at once, as a power cut would
 //   suspend / resume                  freeze / thaw the installer's main thread
 //   flush                             put what the installer has drawn on the screen (for
 //                                     pictures of a suspended run)
@@ -234,6 +237,9 @@ public:
         else if (command == "wait-visible") WaitUntil("control " + rest + " to be visible",
                                                      [&] { return IsWindowVisible(Item(IdOf(rest))) != 0; });
         else if (command == "wait-progress") WaitProgress(std::stoi(rest));
+        else if (command == "wait-size")  // a large file is written in tens of milliseconds: look often
+            WaitUntil("a file of " + rest, [&] { return AnyFileOfSize(Rest(rest), std::stoull(First(rest))); }, false, 1);
+        else if (command == "kill") { NeedInstaller(); TerminateProcess(pi_.hProcess, 99); ExpectExit(99); }
         else if (command == "suspend") { NeedInstaller(); SuspendThread(pi_.hThread); }
         else if (command == "flush") FlushInstallerWindows();
         else if (command == "resume") { NeedInstaller(); ResumeThread(pi_.hThread); }
@@ -418,6 +424,23 @@ private:
         }, true, 1);  // the run is fast: look often
     }
 
+    // Whether a file matching one of the patterns ('|' between them, wildcards
+    // in the name) holds at least <bytes> bytes.
+    static bool AnyFileOfSize(const std::string &patterns, ULONGLONG bytes) {
+        std::istringstream list(patterns);
+        for (std::string p; std::getline(list, p, '|');) {
+            WIN32_FIND_DATAW fd;
+            HANDLE h = FindFirstFileW(Widen(p).c_str(), &fd);
+            bool found = false;
+            if (h == INVALID_HANDLE_VALUE) continue;
+            do found = ((ULONGLONG)fd.nFileSizeHigh << 32 | fd.nFileSizeLow) >= bytes;
+            while (!found && FindNextFileW(h, &fd));
+            FindClose(h);
+            if (found) return true;
+        }
+        return false;
+    }
+
     void ExpectInputState() {
         for (int id : kInputControls) ExpectVisible(id, true);
         ExpectEnabled(IDOK, true);
@@ -505,9 +528,14 @@ private:
             throw Failure("installer exit code " + std::to_string(code) + ", expected " + std::to_string(want));
     }
 
+    // A top-level window's title is kept by the system: reading it needs no
+    // answer from the window's thread, which may be busy or frozen.
     static HWND FindTopLevelTitled(const std::wstring &title) {
-        for (HWND h : TopLevelWindows())
-            if (WindowText(h) == title && ClassOf(h) != L"#32770") return h;
+        for (HWND h : TopLevelWindows()) {
+            wchar_t text[256] = {};
+            GetWindowTextW(h, text, 256);
+            if (title == text && ClassOf(h) != L"#32770") return h;
+        }
         return nullptr;
     }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One end-to-end scenario of the installer under Wine.
 #   run.sh <scenario> <build> <ZorvikSetup.exe> <driver.exe> <planted lz32.dll> <static_lz_probe.exe>
+#          [<large installer> <its package folder>]
 # Each scenario works in its own copy of the build's prefix (<build>/e2e/<scenario>),
 # because installing changes the system folder, the shell folders and the
 # registry. The copy is removed when the scenario passes and kept when it fails.
@@ -8,6 +9,7 @@ set -euo pipefail
 scenario=$1
 build=$(realpath "$2") installer=$(realpath "$3") driver=$(realpath "$4")
 planted=$(realpath "$5") probe=$(realpath "$6")
+large=${7:+$(realpath "$7")} large_pkg=${8:+$(realpath "$8")}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 if [ -z "${DISPLAY:-}" ]; then
@@ -18,11 +20,13 @@ source "$here/../support/wine-env.sh"
 
 say() { printf 'e2e.%s: %s\n' "$scenario" "$*"; }
 fail() { printf 'e2e.%s: FAIL: %s\n' "$scenario" "$*" >&2; exit 1; }
+skip() { say "SKIPPED: $*"; exit 77; }
 
 # --- the scenario's prefix -------------------------------------------------
 (export ZORVIK_WINE_ROOT=$build/wine; zorvik_wine_env)  # the base prefix, made once
 root=$build/e2e/$scenario
 if [ -d "$root/prefix" ]; then WINEPREFIX=$root/prefix wineserver -k 2>/dev/null || true; fi
+if mountpoint -q "$root/drive-f" 2>/dev/null; then umount -l "$root/drive-f"; fi
 rm -rf "$root"
 mkdir -p "$root/home"
 cp -a "$build/wine/pristine" "$root/prefix"
@@ -31,14 +35,17 @@ export ZORVIK_WINE_ROOT=$root
 zorvik_wine_env
 started=$(date +%s)
 
+as_user=()  # the command prefix that runs Wine as a standard user, when a scenario sets it
+drive_f=    # a small drive mounted by the scenario
 finish() {
   local rc=$?
   # Ends every process of this prefix, the installed program included.
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
-  if [ $rc -eq 0 ]; then
+  "${as_user[@]}" wineserver -k 2>/dev/null || true
+  "${as_user[@]}" wineserver -w 2>/dev/null || true
+  [ -z "$drive_f" ] || umount "$drive_f" || umount -l "$drive_f"
+  if [ $rc -eq 0 ] || [ $rc -eq 77 ]; then
     rm -rf "$root"
-    say "passed in $(( $(date +%s) - started )) s"
+    [ $rc -eq 77 ] || say "passed in $(( $(date +%s) - started )) s"
   else
     say "failed after $(( $(date +%s) - started )) s; prefix kept in $root"
   fi
@@ -64,8 +71,9 @@ drive() {
   local script
   script=$(mktemp "$root/script.XXXX")
   cat >"$script"
+  chmod a+r "$script"
   say "driver script:"; sed 's/^/    /' "$script"
-  wine "$driver" "$1" "$(winpath "$script")" || fail "the driver reported a failure"
+  "${as_user[@]}" wine "$driver" "$1" "$(winpath "$script")" || fail "the driver reported a failure"
 }
 
 # The file of that name in a folder, whatever its case (as Windows would find it).
@@ -81,9 +89,11 @@ check_folder_files() {  # <unix folder>
   say "the 14 files in $1 match the package byte for byte"
 }
 
+# Nothing left behind in the folders (default: drive C:): no temporary file, and
+# no name ending in '_', which LZOpenFileA creates when it cannot create a name.
 check_no_temp_files() {
   local left
-  left=$(find "$c" -iname 'ZIN*.tmp' 2>/dev/null | head -5)
+  left=$(find "${@:-$c}" \( -iname 'ZIN*.tmp' -o -name '*_' \) 2>/dev/null | head -5)
   [ -z "$left" ] || fail "temporary files left behind: $left"
 }
 
@@ -120,6 +130,26 @@ check_runtime() {
   done
 }
 
+# After a killed run: under its real name, each file of the package is whole
+# or absent, in <unix folder> and (where it had none before) in the system
+# folder; no folder holds more than the one temporary file of the killed run.
+check_whole_or_absent() {
+  local n f
+  for n in "${folder_files[@]}" "${runtime[@]}"; do
+    for f in "$(find_ci "$1" "$n")" "$([ -n "${sys_before[$n]:-}" ] || find_ci "$sys32" "$n")"; do
+      [ -z "$f" ] || cmp -s "$pkg/$n" "$f" || fail "$f is partial: $(stat -c %s "$f") of $(stat -c %s "$pkg/$n") bytes"
+    done
+  done
+  for f in "$1" "$sys32"; do
+    [ "$(find "$f" -maxdepth 1 -iname 'ZIN*.tmp' | wc -l)" -le 1 ] || fail "more than one ZIN*.tmp in $f"
+  done
+}
+
+# Free bytes of the file system holding a Unix folder, as Wine's
+# GetDiskFreeSpace computes them: statfs's block size times the blocks
+# available, in whole clusters of 4096 bytes.
+free_bytes() { local s; s=$(stat -f -c '%s %a' "$1"); echo $(( ${s% *} * ${s#* } / 4096 * 4096 )); }
+
 # The folder tree of drive C: with modification times, for "nothing written".
 snapshot() { find "$c" -path "$c/users/*/AppData/Local/Temp" -prune -o -printf '%P %T@\n' | sort; }
 
@@ -146,6 +176,7 @@ EOF
 }
 
 installer_win=$(winpath "$installer")
+large_win=${large:+$(winpath "$large")}
 
 case $scenario in
 first_install)
@@ -302,6 +333,137 @@ EOF
   [ ! -e "$c/Downloads/lz32-planted-loaded.txt" ] || fail "the installer loaded the planted lz32.dll"
   check_installed "$c/Program Files/Zorvik"
   say "the installer did not load the planted lz32.dll and installed everything"
+  ;;
+
+upgrade_full_drive)
+  # Drive F: is a real file system of 300 KB: the package fits, the large
+  # build's Zorvik.exe does not, and its failed upgrade must keep the old one.
+  mkdir "$root/drive-f"
+  mount -t tmpfs -o size=300k zorvik-e2e "$root/drive-f" 2>/dev/null || skip "cannot mount a tmpfs here"
+  drive_f=$root/drive-f
+  ln -sfn "$drive_f" "$WINEPREFIX/dosdevices/f:"
+  record_system_runtime
+  drive "$installer_win" <<EOF
+set-folder F:\Zorvik
+click 1
+expect-box F:\ドライブはディスク容量が足りません(空き$(free_bytes "$drive_f")bytes)。よろしいですか？
+answer yes
+$(installed_checks 'F:\Zorvik')
+close-window Zorvik
+EOF
+  check_installed "$drive_f/Zorvik"
+  drive "$large_win" <<EOF
+set-folder F:\Zorvik
+click 1
+expect-box F:\ドライブはディスク容量が足りません(空き$(free_bytes "$drive_f")bytes)。よろしいですか？
+answer yes
+expect-box F:\Zorvik\Zorvik.exeがインストールませんでした。
+answer ok
+expect-input-state
+click 2
+expect-exit 0
+EOF
+  [ -f "$drive_f/Zorvik/Zorvik.exe" ] || fail "the failed upgrade removed the old Zorvik.exe"
+  check_installed "$drive_f/Zorvik"  # still the old files, byte for byte
+  check_no_temp_files "$drive_f"
+  ;;
+
+interrupted)
+  # Killed while expanding a large file into the installation folder, then
+  # into the system folder; then a run that is let finish.
+  pkg=$large_pkg
+  record_system_runtime
+  kill_while_expanding() {  # <Windows folder> <its Unix path> <file>
+    drive "$large_win" <<EOF
+click 1
+wait-size 200000 $1\\$3|$1\\ZIN*.tmp
+kill
+EOF
+    check_whole_or_absent "$c/Program Files/Zorvik"
+    [ -n "$(find "$2" -maxdepth 1 -iname 'ZIN*.tmp')" ] ||
+      fail "no ZIN*.tmp in $1: the kill came outside the expansion of $3, nothing was tested"
+    say "killed while expanding $3: $(find "$2" -maxdepth 1 -iname 'ZIN*.tmp' -printf '%f holds %s bytes')"
+  }
+  kill_while_expanding 'C:\Program Files\Zorvik' "$c/Program Files/Zorvik" Zorvik.exe
+  kill_while_expanding 'C:\windows\system32' "$sys32" Mfc42.dll
+  # The killed runs' compressed copies stay in the temporary folder; this run must leave none.
+  find "$c/users" -path '*/Temp/*' -iname 'ZIN*.tmp' -delete
+  drive "$large_win" <<EOF
+click 1
+$(installed_checks 'C:\Program Files\Zorvik')
+EOF
+  check_installed "$c/Program Files/Zorvik"
+  check_whole_or_absent "$c/Program Files/Zorvik"
+  ;;
+
+two_at_once)
+  # Two builds into one folder at once: the package's runs from start to end
+  # while the large one is frozen in the middle of Zorvik.exe. Both start
+  # their program, and the folder holds the last run's files, each whole.
+  # Mfc42.dll is in the system folder already: both make private copies.
+  cp "$pkg/Mfc42.dll" "$sys32/Mfc42.dll"
+  record_system_runtime
+  pkg=$large_pkg
+  paused=$(winpath "$root/paused") done=$(winpath "$root/done")
+  drive "$large_win" <<EOF &
+click 1
+wait-size 200000 C:\Program Files\Zorvik\Zorvik.exe|C:\Program Files\Zorvik\ZIN*.tmp
+suspend
+mark $paused
+wait-file $done
+resume
+expect-exit 0
+expect-launched C:\Program Files\Zorvik\Zorvik.exe
+EOF
+  frozen=$!
+  # Its program ends before the frozen run goes on: Windows replaces no running program.
+  drive "$installer_win" <<EOF
+wait-file $paused
+click 1
+expect-exit 0
+expect-launched C:\Program Files\Zorvik\Zorvik.exe
+close-window Zorvik
+mark $done
+EOF
+  wait $frozen || fail "the installer that was frozen did not complete"
+  check_installed "$c/Program Files/Zorvik"
+  check_no_temp_files
+  ;;
+
+standard_user)
+  # Wine as an account without rights over the administrator's files (root
+  # writes through any permission). Debian's Wine names the root's server
+  # folder in the prefix: the account makes its own.
+  [ "$(id -u)" -eq 0 ] || skip "not root: cannot make the standard user's account"
+  account=zorvik-e2e
+  id -u $account >/dev/null 2>&1 || useradd --system --no-create-home $account 2>/dev/null ||
+    skip "useradd refused to make the account $account"
+  rm -f "$WINEPREFIX/wineserver"
+  chown -R $account: "$root"
+  install -o $account -m 600 "${XAUTHORITY:-/dev/null}" "$root/xauthority"
+  as_user=(env XAUTHORITY="$root/xauthority"
+           setpriv --reuid="$(id -u $account)" --regid="$(id -g $account)" --clear-groups --)
+  "${as_user[@]}" test -r "$installer" -a -r "$driver" -a -w "$root" || skip "$account cannot reach the build tree"
+  folder=$c/Program\ Files/Zorvik
+  "${as_user[@]}" mkdir -p "$folder"
+  echo 'Notes kept by the administrator' >"$folder/Notes.txt"
+  chmod 0444 "$folder/Notes.txt"
+  chown root: "$sys32"; chmod 0555 "$sys32"  # the prefix has Msvcrt.dll there, not Mfc42.dll
+  drive "$installer_win" <<EOF
+click 1
+expect-box C:\Program Files\Zorvik\Notes.txtが書き込めませんでした。
+answer ok
+expect-input-state
+set-folder C:\Zorvik
+click 1
+expect-box C:\windows\system32\Mfc42.dllが書き込めませんでした。
+answer ok
+expect-input-state
+click 2
+expect-exit 0
+EOF
+  [ "$(cat "$folder/Notes.txt")" = 'Notes kept by the administrator' ] || fail "the read-only Notes.txt was changed"
+  check_no_temp_files
   ;;
 
 *) fail "unknown scenario $scenario" ;;
