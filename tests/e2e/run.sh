@@ -1,38 +1,40 @@
 #!/usr/bin/env bash
 # One end-to-end scenario of the installer under Wine.
-#   run.sh <scenario> <build> <ZorvikSetup.exe> <driver.exe> <planted lz32.dll> <static_lz_probe.exe>
-#          [<large installer> <its package folder>]
+#   run.sh <scenario>[@<platform>] <build> <ZorvikSetup.exe> <driver.exe> <planted lz32.dll>
+#          <static_lz_probe.exe> [<large installer> <its package folder>]
 # Each scenario works in its own copy of the build's prefix (<build>/e2e/<scenario>),
 # because installing changes the system folder, the shell folders and the
 # registry. The copy is removed when the scenario passes and kept when it fails.
+# Platforms: win64, a 64-bit (WoW64) prefix; winxp, win7, win10, the 32-bit
+# prefix reporting that version of Windows. Without one: the 32-bit prefix as it is.
 set -euo pipefail
-scenario=$1
+name=$1 scenario=${1%@*} platform=
+[ "$scenario" = "$1" ] || platform=${1#*@}
 build=$(realpath "$2") installer=$(realpath "$3") driver=$(realpath "$4")
 planted=$(realpath "$5") probe=$(realpath "$6")
 large=${7:+$(realpath "$7")} large_pkg=${8:+$(realpath "$8")}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
-fi
 # shellcheck source=../support/wine-env.sh
 source "$here/../support/wine-env.sh"
+zorvik_display
 
-say() { printf 'e2e.%s: %s\n' "$scenario" "$*"; }
-fail() { printf 'e2e.%s: FAIL: %s\n' "$scenario" "$*" >&2; exit 1; }
+say() { printf 'e2e.%s: %s\n' "$name" "$*"; }
+fail() { printf 'e2e.%s: FAIL: %s\n' "$name" "$*" >&2; exit 1; }
 skip() { say "SKIPPED: $*"; exit 77; }
 
 # --- the scenario's prefix -------------------------------------------------
-(export ZORVIK_WINE_ROOT=$build/wine; zorvik_wine_env)  # the base prefix, made once
-root=$build/e2e/$scenario
-if [ -d "$root/prefix" ]; then WINEPREFIX=$root/prefix wineserver -k 2>/dev/null || true; fi
+root=$build/e2e/$name
 if mountpoint -q "$root/drive-f" 2>/dev/null; then umount -l "$root/drive-f"; fi
-rm -rf "$root"
-mkdir -p "$root/home"
-cp -a "$build/wine/pristine" "$root/prefix"
-touch "$root/.ready"
-export ZORVIK_WINE_ROOT=$root
-zorvik_wine_env
+[ "$platform" = win64 ] && export ZORVIK_WINE_ARCH=win64
+zorvik_prefix_copy "$root"
+case $platform in
+  ''|win64) ;;
+  winxp|win7|win10)
+    wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$platform" /f >/dev/null
+    say "Wine reports: $(wine cmd /c ver </dev/null 2>/dev/null | tr -d '\r' | grep -m1 .)" ;;
+  *) fail "unknown platform $platform" ;;
+esac
 started=$(date +%s)
 
 as_user=()  # the command prefix that runs Wine as a standard user, when a scenario sets it
@@ -53,7 +55,10 @@ finish() {
 trap finish EXIT
 
 c=$WINEPREFIX/drive_c
-sys32=$c/windows/system32
+sys32=$c/windows/system32 pf='C:\Program Files'
+# A 32-bit program on 64-bit Windows: the 32-bit system folder and program files.
+[ "$platform" != win64 ] || sys32=$c/windows/syswow64 pf='C:\Program Files (x86)'
+pf_unix="$c/${pf#C:\\}"
 pkg=$build/package-files
 runtime=(Msvcrt.dll Mfc42.dll)
 folder_files=()
@@ -64,8 +69,6 @@ done
 [ ${#folder_files[@]} -eq 14 ] || fail "expected 14 installation-folder files in $pkg, found ${#folder_files[@]}"
 for n in "${runtime[@]}"; do [ -f "$pkg/$n" ] || fail "missing $pkg/$n"; done
 
-winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
-
 # drive <installer (Windows path) | -> : runs the driver on the script read from stdin.
 drive() {
   local script
@@ -73,7 +76,7 @@ drive() {
   cat >"$script"
   chmod a+r "$script"
   say "driver script:"; sed 's/^/    /' "$script"
-  "${as_user[@]}" wine "$driver" "$1" "$(winpath "$script")" || fail "the driver reported a failure"
+  "${as_user[@]}" wine "$driver" "$1" "$(zorvik_winpath "$script")" || fail "the driver reported a failure"
 }
 
 # The file of that name in a folder, whatever its case (as Windows would find it).
@@ -153,12 +156,12 @@ free_bytes() { local s; s=$(stat -f -c '%s %a' "$1"); echo $(( ${s% *} * ${s#* }
 # The folder tree of drive C: with modification times, for "nothing written".
 snapshot() { find "$c" -path "$c/users/*/AppData/Local/Temp" -prune -o -printf '%P %T@\n' | sort; }
 
-default_dialog_checks='expect-centred
-expect-folder C:\Program Files\Zorvik
+default_dialog_checks="expect-centred
+expect-folder $pf\\Zorvik
 expect-checked 1001 1
 expect-checked 1002 1
 expect-hidden 1008
-expect-input-state'
+expect-input-state"
 
 check_installed() {  # <unix folder>: the fourteen files and the runtime libraries
   check_folder_files "$1"
@@ -175,8 +178,8 @@ expect-no-temp-files ZIN*.tmp
 EOF
 }
 
-installer_win=$(winpath "$installer")
-large_win=${large:+$(winpath "$large")}
+installer_win=$(zorvik_winpath "$installer")
+large_win=${large:+$(zorvik_winpath "$large")}
 
 case $scenario in
 first_install)
@@ -184,9 +187,9 @@ first_install)
   drive "$installer_win" <<EOF
 $default_dialog_checks
 click 1
-$(installed_checks 'C:\Program Files\Zorvik')
+$(installed_checks "$pf\\Zorvik")
 EOF
-  check_installed "$c/Program Files/Zorvik"
+  check_installed "$pf_unix/Zorvik"
   check_links_inside_prefix
   check_no_temp_files
   ;;
@@ -203,9 +206,9 @@ EOF
   drive "$installer_win" <<EOF
 $default_dialog_checks
 click 1
-$(installed_checks 'C:\Program Files\Zorvik')
+$(installed_checks "$pf\\Zorvik")
 EOF
-  check_installed "$c/Program Files/Zorvik"
+  check_installed "$pf_unix/Zorvik"
   check_no_temp_files
   ;;
 
@@ -225,7 +228,10 @@ EOF
   ;;
 
 registry_programfiles)
-  wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir /t REG_SZ /d 'D:\Programs' /f >/dev/null
+  # A 32-bit program reads the 32-bit view of the registry.
+  view=(); [ "$platform" != win64 ] || view=(/reg:32)
+  wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion' /v ProgramFilesDir /t REG_SZ /d 'D:\Programs' /f \
+    "${view[@]}" >/dev/null
   drive "$installer_win" <<'EOF'
 expect-folder D:\Programs\Zorvik
 click 2
@@ -249,7 +255,7 @@ EOF
     diff <(echo "$before") <(echo "$after") | head -20 >&2
     fail "cancelling changed drive C:"
   fi
-  [ ! -e "$c/Program Files/Zorvik" ] || fail "the installation folder exists after cancel"
+  [ ! -e "$pf_unix/Zorvik" ] || fail "the installation folder exists after cancel"
   say "drive C: unchanged after cancel"
   ;;
 
@@ -328,10 +334,10 @@ planted_lz32)
   record_system_runtime
   WINEDLLOVERRIDES=$override drive 'C:\Downloads\ZorvikSetup.exe' <<EOF
 click 1
-$(installed_checks 'C:\Program Files\Zorvik')
+$(installed_checks "$pf\\Zorvik")
 EOF
   [ ! -e "$c/Downloads/lz32-planted-loaded.txt" ] || fail "the installer loaded the planted lz32.dll"
-  check_installed "$c/Program Files/Zorvik"
+  check_installed "$pf_unix/Zorvik"
   say "the installer did not load the planted lz32.dll and installed everything"
   ;;
 
@@ -379,21 +385,21 @@ click 1
 wait-size 200000 $1\\$3|$1\\ZIN*.tmp
 kill
 EOF
-    check_whole_or_absent "$c/Program Files/Zorvik"
+    check_whole_or_absent "$pf_unix/Zorvik"
     [ -n "$(find "$2" -maxdepth 1 -iname 'ZIN*.tmp')" ] ||
       fail "no ZIN*.tmp in $1: the kill came outside the expansion of $3, nothing was tested"
     say "killed while expanding $3: $(find "$2" -maxdepth 1 -iname 'ZIN*.tmp' -printf '%f holds %s bytes')"
   }
-  kill_while_expanding 'C:\Program Files\Zorvik' "$c/Program Files/Zorvik" Zorvik.exe
+  kill_while_expanding "$pf\\Zorvik" "$pf_unix/Zorvik" Zorvik.exe
   kill_while_expanding 'C:\windows\system32' "$sys32" Mfc42.dll
   # The killed runs' compressed copies stay in the temporary folder; this run must leave none.
   find "$c/users" -path '*/Temp/*' -iname 'ZIN*.tmp' -delete
   drive "$large_win" <<EOF
 click 1
-$(installed_checks 'C:\Program Files\Zorvik')
+$(installed_checks "$pf\\Zorvik")
 EOF
-  check_installed "$c/Program Files/Zorvik"
-  check_whole_or_absent "$c/Program Files/Zorvik"
+  check_installed "$pf_unix/Zorvik"
+  check_whole_or_absent "$pf_unix/Zorvik"
   ;;
 
 two_at_once)
@@ -404,7 +410,7 @@ two_at_once)
   cp "$pkg/Mfc42.dll" "$sys32/Mfc42.dll"
   record_system_runtime
   pkg=$large_pkg
-  paused=$(winpath "$root/paused") done=$(winpath "$root/done")
+  paused=$(zorvik_winpath "$root/paused") done=$(zorvik_winpath "$root/done")
   drive "$large_win" <<EOF &
 click 1
 wait-size 200000 C:\Program Files\Zorvik\Zorvik.exe|C:\Program Files\Zorvik\ZIN*.tmp
@@ -426,7 +432,7 @@ close-window Zorvik
 mark $done
 EOF
   wait $frozen || fail "the installer that was frozen did not complete"
-  check_installed "$c/Program Files/Zorvik"
+  check_installed "$pf_unix/Zorvik"
   check_no_temp_files
   ;;
 

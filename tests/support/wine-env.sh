@@ -95,9 +95,12 @@ zorvik_prefix_copy() {
   if [ "${1:-}" = --link ]; then link=1; shift; fi
   dest=$(realpath -m "$1")
   build=$(zorvik_build_tree "$dest") || return 1
-  source=${2:-$build/wine/pristine}
+  # The build's base prefix of the architecture asked for.
+  local base=$build/wine
+  [ "${ZORVIK_WINE_ARCH:-win32}" = win32 ] || base=$build/wine-$ZORVIK_WINE_ARCH
+  source=${2:-$base/pristine}
   if [ -z "${2:-}" ]; then
-    (ZORVIK_WINE_ROOT=$build/wine; zorvik_wine_env) || return 1
+    (ZORVIK_WINE_ROOT=$base; zorvik_wine_env) || return 1
   fi
   [ -d "$source/drive_c" ] || { echo "wine-env: no Wine prefix in $source" >&2; return 1; }
   if [ -d "$dest/prefix" ]; then
