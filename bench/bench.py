@@ -126,7 +126,9 @@ def build_peers(a):
     smallest useful one (bench/minimal.nsi, the package's smallest file)."""
     macro = {"D": "FolderFile", "S": "SystemFile"}
     files = a.work / "package.nsh"
-    files.write_text("".join(f'!insertmacro {macro[dest]} "{name}"\n' for _, name, dest in a.table))
+    # The program is the first entry: its shortcuts are made and it is started.
+    files.write_text(f'!define PROGRAM "{a.table[0][1]}"\n' +
+                     "".join(f'!insertmacro {macro[dest]} "{name}"\n' for _, name, dest in a.table))
     nsis = {}
     for c in ("zlib", "lzma"):
         nsis[c] = a.work / f"nsis-{c}.exe"

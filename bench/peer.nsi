@@ -1,9 +1,9 @@
 ; The peer installer: the package the build describes, to the same places as
 ; ZorvikSetup.exe, the same two shortcuts, then the program is started.
 ;   makensis -DPKG=<staged package folder> -DFILES=<file list> -DOUT=<exe> -DCOMPRESSOR=zlib|lzma peer.nsi
-; The file list holds one "!insertmacro FolderFile NAME" or "!insertmacro
-; SystemFile NAME" per package file, in the manifest's order; the bench writes
-; it from the build's package table.
+; The file list defines PROGRAM (the program to start) and holds one
+; "!insertmacro FolderFile NAME" or "!insertmacro SystemFile NAME" per package
+; file, in the manifest's order; the bench writes it from the build's package table.
 ; Run as it is: the directory page, then the installation page, which closes
 ; itself when done. Run with /S: a silent installation.
 SetCompressor /SOLID ${COMPRESSOR}
@@ -39,7 +39,7 @@ Section
   SetOutPath "$INSTDIR"
   !include "${FILES}"
   CreateDirectory "$SMPROGRAMS\Zorvik"
-  CreateShortcut "$SMPROGRAMS\Zorvik\Zorvik.lnk" "$INSTDIR\Zorvik.exe" "" "" 0 SW_SHOWNORMAL "" "Zorvik"
-  CreateShortcut "$DESKTOP\Zorvik.lnk" "$INSTDIR\Zorvik.exe" "" "" 0 SW_SHOWNORMAL "" "Zorvik"
-  Exec '"$INSTDIR\Zorvik.exe"'
+  CreateShortcut "$SMPROGRAMS\Zorvik\Zorvik.lnk" "$INSTDIR\${PROGRAM}" "" "" 0 SW_SHOWNORMAL "" "Zorvik"
+  CreateShortcut "$DESKTOP\Zorvik.lnk" "$INSTDIR\${PROGRAM}" "" "" 0 SW_SHOWNORMAL "" "Zorvik"
+  Exec '"$INSTDIR\${PROGRAM}"'
 SectionEnd

@@ -1,13 +1,28 @@
-# The payload list shared by the build steps: resource id and file name, in
-# manifest order. The manifest itself lives in manifest.cpp; a test checks
-# that each resource expands to the file the manifest names.
-set(ZORVIK_PAYLOADS
-  9003 Zorvik.exe   9004 Zorvik.htm   9005 Notes.txt    9006 Banner.gif
-  9007 Backdrop.gif 9008 PageA.gif    9009 PageB.gif    9010 PageC.gif
-  9011 PageD.gif    9012 PageE.gif    9013 PageF.gif    9014 Extra.gif
-  9015 History.txt  9016 Intro.txt    9002 Msvcrt.dll   9001 Mfc42.dll)
-# Entries bound for the system folder (the rest go to the installation folder).
-set(ZORVIK_SYSTEM_FILES Msvcrt.dll Mfc42.dll)
+# The package as package.h describes it, for the build steps:
+#   ZORVIK_PAYLOADS        resource id and file name of every entry, in order
+#   ZORVIK_PROGRAM_FILE    the first entry's name: the program that is started
+#   ZORVIK_SYSTEM_FILES    the names bound for the system folder
+#   ZORVIK_REQUIRED_SPACE  the bytes the installation-folder files may expand to
+file(READ ${CMAKE_CURRENT_LIST_DIR}/package.h _package_h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/package.h)
+string(REGEX MATCHALL "ENTRY\\([0-9]+, *'[DS]', *\"[^\"]+\"" _entries "${_package_h}")
+set(ZORVIK_PAYLOADS)
+set(ZORVIK_SYSTEM_FILES)
+foreach(_e IN LISTS _entries)
+  string(REGEX MATCH "([0-9]+), *'([DS])', *\"([^\"]+)\"" _ "${_e}")
+  list(APPEND ZORVIK_PAYLOADS ${CMAKE_MATCH_1} ${CMAKE_MATCH_3})
+  if(CMAKE_MATCH_2 STREQUAL "S")
+    list(APPEND ZORVIK_SYSTEM_FILES ${CMAKE_MATCH_3})
+  endif()
+endforeach()
+list(GET ZORVIK_PAYLOADS 1 ZORVIK_PROGRAM_FILE)
+string(REGEX MATCH "#define PACKAGE_ENTRY_COUNT ([0-9]+)" _ "${_package_h}")
+list(LENGTH _entries _n)
+if(NOT _n EQUAL CMAKE_MATCH_1)
+  message(FATAL_ERROR "package.h: ${_n} entries read, PACKAGE_ENTRY_COUNT is ${CMAKE_MATCH_1}")
+endif()
+string(REGEX MATCH "#define PACKAGE_REQUIRED_SPACE ([0-9]+)" _ "${_package_h}")
+set(ZORVIK_REQUIRED_SPACE ${CMAKE_MATCH_1})
 
 # zorvik_payload_resources(<object library> <package folder> <output folder> [LIMIT <bytes>])
 # Compresses the sixteen files of a package folder into SZDD payloads and makes

@@ -109,6 +109,8 @@ sync_dir=$demo/sync
 mkdir -p "$sync_dir"
 sync_win=$(zorvik_winpath "$sync_dir")
 script=$demo/demo-script.txt
+# The program: the package's first entry, from the table the build writes.
+program=$(awk '$1 == "0" {print $3}' "$build/payloads/package-table.txt")
 cat >"$script" <<EOF
 # Show the dialog as it opens, press the start button, catch the run halfway.
 expect-folder C:\\Program Files\\Zorvik
@@ -123,9 +125,9 @@ mark $sync_win\\installing.ready
 wait-file $sync_win\\installing.done
 resume
 expect-exit 0
-expect-launched C:\\Program Files\\Zorvik\\Zorvik.exe
-expect-link 2 Zorvik\\Zorvik.lnk C:\\Program Files\\Zorvik\\Zorvik.exe
-expect-link 16 Zorvik.lnk C:\\Program Files\\Zorvik\\Zorvik.exe
+expect-launched C:\\Program Files\\Zorvik\\$program
+expect-link 2 Zorvik\\Zorvik.lnk C:\\Program Files\\Zorvik\\$program
+expect-link 16 Zorvik.lnk C:\\Program Files\\Zorvik\\$program
 expect-no-temp-files ZIN*.tmp
 sleep 1500
 mark $sync_win\\program.ready

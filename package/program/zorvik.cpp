@@ -1,6 +1,6 @@
 // Zorvik: the application of the sample package.
-// A small Win32 program without the C runtime: it must not import Msvcrt.dll
-// or Mfc42.dll, because private copies of those may sit next to it.
+// A small Win32 program without the C runtime: it must not import the
+// package's runtime libraries, because private copies of those may sit next to it.
 #include <windows.h>
 
 #define IDM_EXIT   100
@@ -27,24 +27,6 @@ static const char g_AboutText[] =
     "Zorvik Version 1.20\r\n"
     "クリップボードとメモの整理ツール\r\n\r\n"
     "Copyright (C) 1999-2001 Ostrevan";
-
-// The compiler may emit calls to these for struct copies and clears.
-extern "C" void *memset(void *dest, int value, unsigned int count)
-{
-    unsigned char *p = (unsigned char *)dest;
-    while (count--)
-        *p++ = (unsigned char)value;
-    return dest;
-}
-
-extern "C" void *memcpy(void *dest, const void *src, unsigned int count)
-{
-    unsigned char *d = (unsigned char *)dest;
-    const unsigned char *s = (const unsigned char *)src;
-    while (count--)
-        *d++ = *s++;
-    return dest;
-}
 
 static HFONT MakeFont(int height, int weight)
 {

@@ -60,14 +60,14 @@ sys32=$c/windows/system32 pf='C:\Program Files'
 [ "$platform" != win64 ] || sys32=$c/windows/syswow64 pf='C:\Program Files (x86)'
 pf_unix="$c/${pf#C:\\}"
 pkg=$build/package-files
-runtime=(Msvcrt.dll Mfc42.dll)
-folder_files=()
-for f in "$pkg"/*; do
-  n=$(basename "$f")
-  case " ${runtime[*]} " in *" $n "*) ;; *) folder_files+=("$n") ;; esac
-done
-[ ${#folder_files[@]} -eq 14 ] || fail "expected 14 installation-folder files in $pkg, found ${#folder_files[@]}"
-for n in "${runtime[@]}"; do [ -f "$pkg/$n" ] || fail "missing $pkg/$n"; done
+# The package, from the table the build writes: installation-folder files
+# (the first is the program that is started) and runtime libraries.
+table=$build/payloads/package-table.txt
+mapfile -t folder_files < <(awk '$1 ~ /^[0-9]+$/ && $4 == "D" {print $3}' "$table")
+mapfile -t runtime < <(awk '$1 ~ /^[0-9]+$/ && $4 == "S" {print $3}' "$table")
+[ ${#folder_files[@]} -gt 1 ] && [ ${#runtime[@]} -gt 0 ] || fail "no package table in $table"
+for n in "${folder_files[@]}" "${runtime[@]}"; do [ -f "$pkg/$n" ] || fail "missing $pkg/$n"; done
+program=${folder_files[0]} text_file=${folder_files[1]} library=${runtime[-1]}
 
 # drive <installer (Windows path) | -> : runs the driver on the script read from stdin.
 drive() {
@@ -171,9 +171,9 @@ check_installed() {  # <unix folder>: the fourteen files and the runtime librari
 installed_checks() {  # <Windows folder>
   cat <<EOF
 expect-exit 0
-expect-launched $1\\Zorvik.exe
-expect-link 2 Zorvik\\Zorvik.lnk $1\\Zorvik.exe
-expect-link 16 Zorvik.lnk $1\\Zorvik.exe
+expect-launched $1\\$program
+expect-link 2 Zorvik\\Zorvik.lnk $1\\$program
+expect-link 16 Zorvik.lnk $1\\$program
 expect-no-temp-files ZIN*.tmp
 EOF
 }
@@ -343,7 +343,7 @@ EOF
 
 upgrade_full_drive)
   # Drive F: is a real file system of 300 KB: the package fits, the large
-  # build's Zorvik.exe does not, and its failed upgrade must keep the old one.
+  # build's program does not, and its failed upgrade must keep the old one.
   mkdir "$root/drive-f"
   mount -t tmpfs -o size=300k zorvik-e2e "$root/drive-f" 2>/dev/null || skip "cannot mount a tmpfs here"
   drive_f=$root/drive-f
@@ -363,13 +363,13 @@ set-folder F:\Zorvik
 click 1
 expect-box F:\ドライブはディスク容量が足りません(空き$(free_bytes "$drive_f")bytes)。よろしいですか？
 answer yes
-expect-box F:\Zorvik\Zorvik.exeがインストールませんでした。
+expect-box F:\Zorvik\${program}がインストールませんでした。
 answer ok
 expect-input-state
 click 2
 expect-exit 0
 EOF
-  [ -f "$drive_f/Zorvik/Zorvik.exe" ] || fail "the failed upgrade removed the old Zorvik.exe"
+  [ -f "$drive_f/Zorvik/$program" ] || fail "the failed upgrade removed the old $program"
   check_installed "$drive_f/Zorvik"  # still the old files, byte for byte
   check_no_temp_files "$drive_f"
   ;;
@@ -390,8 +390,8 @@ EOF
       fail "no ZIN*.tmp in $1: the kill came outside the expansion of $3, nothing was tested"
     say "killed while expanding $3: $(find "$2" -maxdepth 1 -iname 'ZIN*.tmp' -printf '%f holds %s bytes')"
   }
-  kill_while_expanding "$pf\\Zorvik" "$pf_unix/Zorvik" Zorvik.exe
-  kill_while_expanding 'C:\windows\system32' "$sys32" Mfc42.dll
+  kill_while_expanding "$pf\\Zorvik" "$pf_unix/Zorvik" "$program"
+  kill_while_expanding 'C:\windows\system32' "$sys32" "$library"
   # The killed runs' compressed copies stay in the temporary folder; this run must leave none.
   find "$c/users" -path '*/Temp/*' -iname 'ZIN*.tmp' -delete
   drive "$large_win" <<EOF
@@ -404,22 +404,22 @@ EOF
 
 two_at_once)
   # Two builds into one folder at once: the package's runs from start to end
-  # while the large one is frozen in the middle of Zorvik.exe. Both start
+  # while the large one is frozen in the middle of the program. Both start
   # their program, and the folder holds the last run's files, each whole.
-  # Mfc42.dll is in the system folder already: both make private copies.
-  cp "$pkg/Mfc42.dll" "$sys32/Mfc42.dll"
+  # The runtime libraries are in the system folder already: both make private copies.
+  for n in "${runtime[@]}"; do [ -n "$(find_ci "$sys32" "$n")" ] || cp "$pkg/$n" "$sys32/$n"; done
   record_system_runtime
   pkg=$large_pkg
   paused=$(zorvik_winpath "$root/paused") done=$(zorvik_winpath "$root/done")
   drive "$large_win" <<EOF &
 click 1
-wait-size 200000 C:\Program Files\Zorvik\Zorvik.exe|C:\Program Files\Zorvik\ZIN*.tmp
+wait-size 200000 C:\Program Files\Zorvik\$program|C:\Program Files\Zorvik\ZIN*.tmp
 suspend
 mark $paused
 wait-file $done
 resume
 expect-exit 0
-expect-launched C:\Program Files\Zorvik\Zorvik.exe
+expect-launched C:\Program Files\Zorvik\$program
 EOF
   frozen=$!
   # Its program ends before the frozen run goes on: Windows replaces no running program.
@@ -427,7 +427,7 @@ EOF
 wait-file $paused
 click 1
 expect-exit 0
-expect-launched C:\Program Files\Zorvik\Zorvik.exe
+expect-launched C:\Program Files\Zorvik\$program
 close-window Zorvik
 mark $done
 EOF
@@ -452,23 +452,23 @@ standard_user)
   "${as_user[@]}" test -r "$installer" -a -r "$driver" -a -w "$root" || skip "$account cannot reach the build tree"
   folder=$c/Program\ Files/Zorvik
   "${as_user[@]}" mkdir -p "$folder"
-  echo 'Notes kept by the administrator' >"$folder/Notes.txt"
-  chmod 0444 "$folder/Notes.txt"
-  chown root: "$sys32"; chmod 0555 "$sys32"  # the prefix has Msvcrt.dll there, not Mfc42.dll
+  echo 'Notes kept by the administrator' >"$folder/$text_file"
+  chmod 0444 "$folder/$text_file"
+  chown root: "$sys32"; chmod 0555 "$sys32"  # the prefix has the C runtime there, not the last library
   drive "$installer_win" <<EOF
 click 1
-expect-box C:\Program Files\Zorvik\Notes.txtが書き込めませんでした。
+expect-box C:\Program Files\Zorvik\${text_file}が書き込めませんでした。
 answer ok
 expect-input-state
 set-folder C:\Zorvik
 click 1
-expect-box C:\windows\system32\Mfc42.dllが書き込めませんでした。
+expect-box C:\windows\system32\${library}が書き込めませんでした。
 answer ok
 expect-input-state
 click 2
 expect-exit 0
 EOF
-  [ "$(cat "$folder/Notes.txt")" = 'Notes kept by the administrator' ] || fail "the read-only Notes.txt was changed"
+  [ "$(cat "$folder/$text_file")" = 'Notes kept by the administrator' ] || fail "the read-only $text_file was changed"
   check_no_temp_files
   ;;
 
