@@ -363,7 +363,7 @@ set-folder F:\Zorvik
 click 1
 expect-box F:\ドライブはディスク容量が足りません(空き$(free_bytes "$drive_f")bytes)。よろしいですか？
 answer yes
-expect-box F:\Zorvik\${program}がインストールませんでした。
+expect-box F:\Zorvik\\${program}がインストールませんでした。
 answer ok
 expect-input-state
 click 2
@@ -413,13 +413,13 @@ two_at_once)
   paused=$(zorvik_winpath "$root/paused") done=$(zorvik_winpath "$root/done")
   drive "$large_win" <<EOF &
 click 1
-wait-size 200000 C:\Program Files\Zorvik\$program|C:\Program Files\Zorvik\ZIN*.tmp
+wait-size 200000 C:\Program Files\Zorvik\\$program|C:\Program Files\Zorvik\ZIN*.tmp
 suspend
 mark $paused
 wait-file $done
 resume
 expect-exit 0
-expect-launched C:\Program Files\Zorvik\$program
+expect-launched C:\Program Files\Zorvik\\$program
 EOF
   frozen=$!
   # Its program ends before the frozen run goes on: Windows replaces no running program.
@@ -427,7 +427,7 @@ EOF
 wait-file $paused
 click 1
 expect-exit 0
-expect-launched C:\Program Files\Zorvik\$program
+expect-launched C:\Program Files\Zorvik\\$program
 close-window Zorvik
 mark $done
 EOF
@@ -457,12 +457,12 @@ standard_user)
   chown root: "$sys32"; chmod 0555 "$sys32"  # the prefix has the C runtime there, not the last library
   drive "$installer_win" <<EOF
 click 1
-expect-box C:\Program Files\Zorvik\${text_file}が書き込めませんでした。
+expect-box C:\Program Files\Zorvik\\${text_file}が書き込めませんでした。
 answer ok
 expect-input-state
 set-folder C:\Zorvik
 click 1
-expect-box C:\windows\system32\${library}が書き込めませんでした。
+expect-box C:\windows\system32\\${library}が書き込めませんでした。
 answer ok
 expect-input-state
 click 2
