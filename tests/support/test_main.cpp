@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <cstdio>
 
+#include "scratch.h"
+
 int main(int argc, char **argv) {
     if (GetACP() != 932) {
         std::fprintf(stderr,
@@ -14,6 +16,11 @@ int main(int argc, char **argv) {
                      GetACP());
         return 1;
     }
+    // A temporary folder of this process's own: test programs run side by
+    // side in one prefix, and one must never see another's temporary files.
+    ScratchFolder temp("temp");
+    SetEnvironmentVariableA("TMP", (temp.path() + "\\").c_str());
+    SetEnvironmentVariableA("TEMP", (temp.path() + "\\").c_str());
     CoInitialize(nullptr);
     testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
