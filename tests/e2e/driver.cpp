@@ -60,11 +60,13 @@
 #include <string>
 #include <vector>
 
+#include "resource.h"
+
 namespace {
 
 const wchar_t kCaption[] = L"Zorvik\u30a4\u30f3\u30b9\u30c8\u30fc\u30e9";  // Zorvikインストーラ
-constexpr int kFolderId = 1000, kProgressId = 1008;
-const int kInputControls[] = {1005, 1000, 1003, 1006, 1001, 1002};
+constexpr int kFolderId = IDC_FOLDER, kProgressId = IDC_PROGRESS;
+const int kInputControls[] = {IDC_INPUT_CONTROLS};
 
 struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
