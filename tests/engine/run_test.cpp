@@ -50,19 +50,20 @@ protected:
     std::string Unmade() const { return scratch / "missing\\Zorvik"; }
 };
 
-TEST_F(RunTest, FreeSpaceOfExactly500000BytesAsksNothing) {
-    FreeSpace space(1, 500, 1000);
+TEST_F(RunTest, FreeSpaceOfExactlyTheRequiredSpaceAsksNothing) {
+    FreeSpace space(1, 1, PACKAGE_REQUIRED_SPACE);
     EXPECT_EQ(0, Run(Unmade()));
     ASSERT_EQ(1u, boxes->boxes().size());
     EXPECT_EQ(Format("%sフォルダはありません。作成しますか？", Unmade()), boxes->boxes()[0].text);
 }
 
-TEST_F(RunTest, FreeSpaceBelow500000AsksWithTheAmount) {
-    FreeSpace space(1, 1, 499999);
+TEST_F(RunTest, FreeSpaceBelowTheRequiredSpaceAsksWithTheAmount) {
+    FreeSpace space(1, 1, PACKAGE_REQUIRED_SPACE - 1);
     Answer({IDNO});
     EXPECT_EQ(0, Run(Unmade()));
     ASSERT_EQ(1u, boxes->boxes().size());
-    EXPECT_EQ("C:\\ドライブはディスク容量が足りません(空き499999bytes)。よろしいですか？",
+    EXPECT_EQ("C:\\ドライブはディスク容量が足りません(空き" + std::to_string(PACKAGE_REQUIRED_SPACE - 1) +
+                  "bytes)。よろしいですか？",
               boxes->boxes()[0].text);
     EXPECT_EQ(kQuestion, boxes->boxes()[0].type);
     EXPECT_FALSE(FolderExists(scratch / "missing"));

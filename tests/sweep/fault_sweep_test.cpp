@@ -56,7 +56,7 @@ struct Scenario {
     const char *name;
     bool relative;     // folder typed relative to the current directory
     bool upgrade;      // folder exists with older files; one runtime library in the system folder
-    bool lowDisk;      // the drive reports less than 500,000 bytes free
+    bool lowDisk;      // the drive reports less than the required space free
     bool everyEntry;   // false: the installation-folder entries after the program, placed exactly
                        // as in the fresh run, are not swept again
 };
