@@ -23,6 +23,20 @@ static int HasSize(const char *path, LONG expected)
     return data.nFileSizeHigh == 0 && data.nFileSizeLow == (DWORD)expected;
 }
 
+// The file's bytes on the disk, not only in the cache, so that a power cut
+// after its rename cannot leave the name with a hollow file.
+static int FlushedToDisk(const char *path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    int flushed;
+
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    flushed = FlushFileBuffers(file) != 0;
+    CloseHandle(file);
+    return flushed;
+}
+
 // Expands source into a new file of its own in the destination's folder and
 // renames it over dest only when it is complete: whatever stops the run, or
 // kills it, the real name holds the old file or none, never part of the new
@@ -56,7 +70,10 @@ static const char *ExpandIntoPlace(INT source, const char *folder, const char *d
     }
     copied = g_LZCopy(source, target);
     g_LZClose(target);
-    if (copied < 0 || !HasSize(work, copied)) {
+    // A file that may not be replaced (a runtime library in the system folder)
+    // is never repaired by a later run: it reaches the disk before it gets its
+    // name. Every other file is replaced by the next run anyway.
+    if (copied < 0 || !HasSize(work, copied) || (!replace && !FlushedToDisk(work))) {
         DeleteFileA(work);
         return MSG_NOT_INSTALLED;
     }

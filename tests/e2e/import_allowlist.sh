@@ -19,7 +19,7 @@ declare -A allowed=(
     SizeofResource WinExec WriteFile lstrcatA lstrcmpiA lstrcpyA lstrcpynA lstrlenA
     FreeLibrary GetModuleHandleA GetProcAddress LoadLibraryA LoadLibraryExA
     IsDBCSLeadByte
-    GetFileAttributesA GetFileAttributesExA GetFullPathNameA MoveFileExA"
+    GetFileAttributesA GetFileAttributesExA GetFullPathNameA MoveFileExA FlushFileBuffers"
   [USER32.DLL]="
     CheckDlgButton DialogBoxParamA EnableWindow EndDialog GetDlgItem GetDlgItemTextA
     GetSystemMetrics GetWindowRect GetWindowTextA IsDlgButtonChecked MessageBoxA MoveWindow

@@ -96,6 +96,7 @@ using TempFileName = COUNTED(GetTempFileNameA);
 using CreateFileHook = COUNTED(CreateFileA);
 using WriteFileHook = COUNTED(WriteFile);
 using CloseHandleHook = COUNTED(CloseHandle);
+using FlushHook = COUNTED(FlushFileBuffers);
 using DeleteFileHook = COUNTED(DeleteFileA);
 using SystemDirectory = COUNTED(GetSystemDirectoryA);
 using OpenFileHook = COUNTED(OpenFile);
@@ -459,6 +460,13 @@ void InstallHooks() {
     };
     MoveFileHook::fail = [](int, LPCSTR, LPCSTR, DWORD) -> BOOL {
         SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+
+    add(FlushHook::Install("kernel32.dll", "FlushFileBuffers"));
+    FlushHook::counter.variants = {"FALSE (ERROR_DISK_FULL)"};
+    FlushHook::fail = [](int, HANDLE) -> BOOL {
+        SetLastError(ERROR_DISK_FULL);
         return FALSE;
     };
 
@@ -834,7 +842,12 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
         else
             stop(Format(MSG_NOT_WRITTEN, path + "\\" + entryName()));   // beside the destination
     } else if (fn == &CreateFileHook::counter) {
-        stop(Format(MSG_TEMP_NOT_CREATED, path));
+        if (Lower(path).rfind(Lower(g_layout.tmp) + "\\", 0) == 0)
+            stop(Format(MSG_TEMP_NOT_CREATED, path));
+        else
+            stop(Format(MSG_NOT_INSTALLED, dest));   // reopened to be flushed: not on the disk
+    } else if (fn == &FlushHook::counter) {
+        stop(Format(MSG_NOT_INSTALLED, dest));
     } else if (fn == &WriteFileHook::counter) {
         stop(Format(MSG_TEMP_NOT_CREATED, lastTemp));
         e.keptTemp = lastTemp;   // named by the message
@@ -1066,7 +1079,9 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
             check(IsAncestorOrSelf(full, l.folderAbs) || IsAncestorOrSelf(full, l.group),
                   "folder creation outside the allowed places: " + c.path);
         } else if (c.function == &CreateFileHook::counter) {
-            check(full.rfind(Lower(l.tmp) + "\\zin", 0) == 0, "file created outside the temporary folder: " + c.path);
+            // The payload's copy, or a system-folder file reopened to be flushed.
+            check(full.rfind(Lower(l.tmp) + "\\zin", 0) == 0 || full.rfind(Lower(l.sys) + "\\zin", 0) == 0,
+                  "file opened outside the allowed places: " + c.path);
         } else if (c.function == &TempFileName::counter) {
             std::string dir = Lower(Trimmed(full));
             check(dir == Lower(l.tmp) || dir == Lower(l.folderAbs) || dir == Lower(l.sys),

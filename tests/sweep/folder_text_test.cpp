@@ -57,6 +57,7 @@ using TempFileName = COUNTED(GetTempFileNameA);
 using CreateFileHook = COUNTED(CreateFileA);
 using WriteFileHook = COUNTED(WriteFile);
 using CloseHandleHook = COUNTED(CloseHandle);
+using FlushHook = COUNTED(FlushFileBuffers);
 using DeleteFileHook = COUNTED(DeleteFileA);
 using SystemDirectory = COUNTED(GetSystemDirectoryA);
 using OpenFileHook = COUNTED(OpenFile);
@@ -135,12 +136,15 @@ void InstallHooks() {
     CreateFileHook::base = [](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
         std::string p = Hooks::CheckedPath(CreateFileHook::counter, path);
         g_run.creates.push_back(p);
-        if (p != kTempName) {
+        // The payload's copy, or a system-folder file reopened to be flushed.
+        if (p != kTempName && p != std::string(kSystemDir) + "\\" + kWorkName) {
             SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
         return kTempHandle;
     };
+    add(FlushHook::Install("kernel32.dll", "FlushFileBuffers"));
+    FlushHook::base = [](HANDLE h) -> BOOL { return h == kTempHandle ? TRUE : FlushHook::real(h); };
     add(WriteFileHook::Install("kernel32.dll", "WriteFile"));
     WriteFileHook::base = [](HANDLE h, LPCVOID d, DWORD n, LPDWORD w, LPOVERLAPPED o) -> BOOL {
         if (h != kTempHandle) return WriteFileHook::real(h, d, n, w, o);
