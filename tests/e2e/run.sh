@@ -32,7 +32,11 @@ case $platform in
   ''|win64) ;;
   winxp|win7|win10)
     wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$platform" /f >/dev/null
-    say "Wine reports: $(wine cmd /c ver </dev/null 2>/dev/null | tr -d '\r' | grep -m1 .)" ;;
+    ver=$(wine cmd /c ver </dev/null 2>/dev/null | tr -d '\r' | grep -m1 .)
+    case $platform:$ver in
+      winxp:*' 5.1.'*|win7:*' 6.1.'*|win10:*' 10.0.'*) say "Wine reports: $ver" ;;
+      *) fail "Wine reports '$ver', not $platform" ;;
+    esac ;;
   *) fail "unknown platform $platform" ;;
 esac
 started=$(date +%s)
