@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "import_hook.h"
+#include "platform_hooks.h"
 #include "installer_dialog.h"
 #include "registry_fixture.h"
 
@@ -34,7 +35,6 @@ struct GuardedBuffer {
 
 // GetWindowsDirectoryA as a test wants it.
 enum class WindowsFolder { Fails, TooSmallBuffer, Given };
-using WindowsDirectory = COUNTED(GetWindowsDirectoryA);
 
 class DefaultFolder : public testing::Test {
 protected:

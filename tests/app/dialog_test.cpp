@@ -12,6 +12,7 @@
 
 #include "engine.h"
 #include "import_hook.h"
+#include "platform_hooks.h"
 #include "installer_dialog.h"
 #include "message_boxes.h"
 #include "registry_fixture.h"
@@ -24,11 +25,6 @@ const char kProgramFiles[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Prog
 const char kSettings[] = "Software\\Ostrevan\\ZORVIK\\Settings\\ExePath";
 const int kInputControls[] = {IDC_INPUT_CONTROLS};
 
-using EndDialogHook = COUNTED(EndDialog);
-using Browse = COUNTED(SHBrowseForFolderA);
-using PathFromList = COUNTED(SHGetPathFromIDListA);
-using ShellMalloc = COUNTED(SHGetMalloc);
-using DiskFree = COUNTED(GetDiskFreeSpaceA);
 
 // EndDialog is recorded, not performed, so that the dialog can be inspected.
 std::vector<std::pair<HWND, INT_PTR>> g_ended;
@@ -44,8 +40,8 @@ std::vector<BrowseCall> g_browseCalls;
 LPITEMIDLIST g_browseAnswer = nullptr;
 
 Hooks::Installed FakeBrowse() {
-    Hooks::Installed hook = Browse::Install("shell32.dll", "SHBrowseForFolderA");
-    Browse::base = [](LPBROWSEINFOA info) {
+    Hooks::Installed hook = BrowseHook::Install("shell32.dll", "SHBrowseForFolderA");
+    BrowseHook::base = [](LPBROWSEINFOA info) {
         g_browseCalls.push_back({info->hwndOwner, info->pidlRoot == nullptr, info->pszDisplayName == nullptr,
                                  info->lpfn == nullptr, info->lpszTitle ? info->lpszTitle : "<null>",
                                  info->ulFlags});
@@ -167,11 +163,11 @@ TEST_F(Dialog, CancelEndsTheDialogAndOtherCommandsDoNot) {
 TEST_F(Dialog, FailedRunLeavesTheDialogInItsInputState) {
     Open();
     // A drive that is not there.
-    Hooks::Installed disk = DiskFree::Install("kernel32.dll", "GetDiskFreeSpaceA");
-    DiskFree::inspect = [](CallRecord &r, LPCSTR root, LPDWORD, LPDWORD, LPDWORD, LPDWORD) {
+    Hooks::Installed disk = DiskFreeSpace::Install("kernel32.dll", "GetDiskFreeSpaceA");
+    DiskFreeSpace::inspect = [](CallRecord &r, LPCSTR root, LPDWORD, LPDWORD, LPDWORD, LPDWORD) {
         r.path = root ? root : "<null>";
     };
-    DiskFree::base = [](LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD) { return FALSE; };
+    DiskFreeSpace::base = [](LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD) { return FALSE; };
     MessageBoxScript boxes;
     SetDlgItemTextA(dlg, IDC_FOLDER, "X:\\Tools\\Zorvik\\");
     CheckDlgButton(dlg, IDC_ADD_DESKTOP, 0);
@@ -189,7 +185,7 @@ TEST_F(Dialog, FailedRunLeavesTheDialogInItsInputState) {
         EXPECT_EQ(IsDlgButtonChecked(dlg, IDC_ADD_DESKTOP), 0u);
         ExpectInputState();
     }
-    EXPECT_EQ(Hooks::Paths({&DiskFree::counter}), (std::vector<std::string>{"X:\\", "X:\\"}));
+    EXPECT_EQ(Hooks::Paths({&DiskFreeSpace::counter}), (std::vector<std::string>{"X:\\", "X:\\"}));
 }
 
 TEST_F(Dialog, BrowseCancelKeepsTheText) {

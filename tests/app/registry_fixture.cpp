@@ -1,11 +1,11 @@
 #include "registry_fixture.h"
 
+#include "platform_hooks.h"
+
 #include <stdexcept>
 
 namespace {
 
-using RegOpen = COUNTED(RegOpenKeyExA);
-using RegClose = COUNTED(RegCloseKey);
 
 HKEY CreateOne(HKEY parent, const std::string &name) {
     HKEY key = nullptr;

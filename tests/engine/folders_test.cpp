@@ -1,6 +1,7 @@
 // Folder handling of a run: the trailing backslash, the drive root, the
 // folder questions, CreateFolderTree, cp932 folders and the length guard.
 #include "engine_test_support.h"
+#include "platform_hooks.h"
 
 #include <cstring>
 
@@ -8,8 +9,6 @@
 
 namespace {
 
-using MakeFolder = COUNTED(CreateDirectoryA);
-using DiskFree = COUNTED(GetDiskFreeSpaceA);
 
 // CreateDirectoryA records every attempt, fails with `error` for the paths
 // in `refuse`, and passes the rest through.
@@ -31,13 +30,13 @@ struct MkdirRecorder {
 
 // GetDiskFreeSpaceA records the root it was asked about and passes through.
 struct RootRecorder {
-    Hooks::Installed hook = DiskFree::Install("kernel32.dll", "GetDiskFreeSpaceA");
+    Hooks::Installed hook = DiskFreeSpace::Install("kernel32.dll", "GetDiskFreeSpaceA");
     RootRecorder() {
-        DiskFree::inspect = [](CallRecord &r, LPCSTR root, LPDWORD, LPDWORD, LPDWORD, LPDWORD) {
+        DiskFreeSpace::inspect = [](CallRecord &r, LPCSTR root, LPDWORD, LPDWORD, LPDWORD, LPDWORD) {
             r.path = root ? root : "(null)";
         };
     }
-    std::vector<std::string> Roots() const { return Hooks::Paths({&DiskFree::counter}); }
+    std::vector<std::string> Roots() const { return Hooks::Paths({&DiskFreeSpace::counter}); }
 };
 
 const UINT kQuestion = MB_YESNO | MB_ICONQUESTION;

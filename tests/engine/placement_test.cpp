@@ -1,16 +1,12 @@
 // Placement of the sixteen entries: expansion through a temporary file, the
 // system-folder rule, and every failure of the chain with its message.
 #include "engine_test_support.h"
+#include "platform_hooks.h"
 
 #include <algorithm>
 
 namespace {
 
-using FindPayload = COUNTED(FindResourceA);
-using LoadPayload = COUNTED(LoadResource);
-using LockPayload = COUNTED(LockResource);
-using OpenProbe = COUNTED(OpenFile);
-using MakeFile = COUNTED(CreateFileA);
 
 // The LZ functions hooked: the real LZ32 unless a test answers or fails a call.
 struct LzHooks {
@@ -20,13 +16,13 @@ struct LzHooks {
 
 // The resource functions; a test chooses which call fails.
 struct ResourceFaults {
-    Hooks::Installed find = FindPayload::Install("kernel32.dll", "FindResourceA");
-    Hooks::Installed load = LoadPayload::Install("kernel32.dll", "LoadResource");
-    Hooks::Installed lock = LockPayload::Install("kernel32.dll", "LockResource");
+    Hooks::Installed find = FindResourceHook::Install("kernel32.dll", "FindResourceA");
+    Hooks::Installed load = LoadResourceHook::Install("kernel32.dll", "LoadResource");
+    Hooks::Installed lock = LockResourceHook::Install("kernel32.dll", "LockResource");
     ResourceFaults() {
-        FindPayload::fail = [](int, HMODULE, LPCSTR, LPCSTR) -> HRSRC { return nullptr; };
-        LoadPayload::fail = [](int, HMODULE, HRSRC) -> HGLOBAL { return nullptr; };
-        LockPayload::fail = [](int, HGLOBAL) -> LPVOID { return nullptr; };
+        FindResourceHook::fail = [](int, HMODULE, LPCSTR, LPCSTR) -> HRSRC { return nullptr; };
+        LoadResourceHook::fail = [](int, HMODULE, HRSRC) -> HGLOBAL { return nullptr; };
+        LockResourceHook::fail = [](int, HGLOBAL) -> LPVOID { return nullptr; };
     }
 };
 
@@ -105,11 +101,11 @@ TEST_F(PlacementTest, TheChangedFlagLastsForLaterRunsInTheProcess) {
     // With the system copy gone, the entry goes back to the system folder,
     // written without the existence test.
     DeleteFileA(library.c_str());
-    Hooks::Installed open = OpenProbe::Install("kernel32.dll", "OpenFile");
-    OpenProbe::inspect = [](CallRecord &r, LPCSTR path, LPOFSTRUCT, UINT) { r.path = path; };
+    Hooks::Installed open = OpenFileHook::Install("kernel32.dll", "OpenFile");
+    OpenFileHook::inspect = [](CallRecord &r, LPCSTR path, LPOFSTRUCT, UINT) { r.path = path; };
     ASSERT_EQ(1, Run(Install()));
     ExpectInstalled(system.path(), kLastEntry, kLastEntry);
-    std::vector<std::string> probes = Hooks::Paths({&OpenProbe::counter});
+    std::vector<std::string> probes = Hooks::Paths({&OpenFileHook::counter});
     EXPECT_EQ(1, std::count(probes.begin(), probes.end(), library)) << "only the probe";
 }
 
@@ -133,7 +129,7 @@ TEST_F(PlacementTest, AReadOnlyDestinationStopsAtItsEntryAndIsKept) {
 TEST_F(PlacementTest, AMissingResourceNamesIndexAndIdentifier) {
     const int missing = 7;
     ResourceFaults faults;
-    FindPayload::counter.failAt = missing + 1;   // one lookup per entry
+    FindResourceHook::counter.failAt = missing + 1;   // one lookup per entry
     EXPECT_EQ(0, Run(Install()));
     EXPECT_EQ("Internal error in OnStart():FindResource(" + std::to_string(missing) + "," +
                   std::to_string(PackageTable[missing].resourceId) + ").",
@@ -146,14 +142,14 @@ TEST_F(PlacementTest, AMissingResourceNamesIndexAndIdentifier) {
 TEST_F(PlacementTest, ResourcesThatCannotBeLoadedOrLocked) {
     {
         ResourceFaults faults;
-        LoadPayload::counter.failAt = 1;
+        LoadResourceHook::counter.failAt = 1;
         EXPECT_EQ(0, Run(Install()));
         EXPECT_EQ("Internal error in OnStart():LoadResource().", OnlyBox().text);
     }
     boxes->clear();
     {
         ResourceFaults faults;
-        LockPayload::counter.failAt = 1;
+        LockResourceHook::counter.failAt = 1;
         EXPECT_EQ(0, Run(Install()));
         EXPECT_EQ("Internal error in OnStart():LockResource().", OnlyBox().text);
     }
@@ -173,8 +169,8 @@ TEST_F(PlacementTest, NoTemporaryNameStopsBeforeAnyWrite) {
 }
 
 TEST_F(PlacementTest, ATemporaryFileThatCannotBeWrittenIsNamedAndRemoved) {
-    Hooks::Installed create = MakeFile::Install("kernel32.dll", "CreateFileA");
-    MakeFile::FailNext([](int, LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    Hooks::Installed create = CreateFileHook::Install("kernel32.dll", "CreateFileA");
+    CreateFileHook::FailNext([](int, LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     });

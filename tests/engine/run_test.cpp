@@ -1,6 +1,7 @@
 // The run's feedback and checks: free space, percentages, the dialog's two
 // states, message boxes, and the start of the installed program.
 #include "engine_test_support.h"
+#include "platform_hooks.h"
 
 #include "resource.h"
 
@@ -8,17 +9,12 @@ namespace {
 
 const UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
 
-using DiskFree = COUNTED(GetDiskFreeSpaceA);
-using Show = COUNTED(ShowWindow);
-using Enable = COUNTED(EnableWindow);
-using WindowText = COUNTED(SetWindowTextA);
-using FindPayload = COUNTED(FindResourceA);
 
 // GetDiskFreeSpaceA answers the given geometry.
 struct FreeSpace {
-    Hooks::Installed hook = DiskFree::Install("kernel32.dll", "GetDiskFreeSpaceA");
+    Hooks::Installed hook = DiskFreeSpace::Install("kernel32.dll", "GetDiskFreeSpaceA");
     FreeSpace(DWORD sectorsPerCluster, DWORD bytesPerSector, DWORD freeClusters) {
-        DiskFree::base = [=](LPCSTR, LPDWORD spc, LPDWORD bps, LPDWORD fc, LPDWORD tc) -> BOOL {
+        DiskFreeSpace::base = [=](LPCSTR, LPDWORD spc, LPDWORD bps, LPDWORD fc, LPDWORD tc) -> BOOL {
             *spc = sectorsPerCluster;
             *bps = bytesPerSector;
             *fc = freeClusters;
@@ -30,17 +26,17 @@ struct FreeSpace {
 
 // ShowWindow and EnableWindow on the dialog's controls: "show <id> <cmd>", "enable <id> <flag>".
 struct ControlRecorder {
-    Hooks::Installed show = Show::Install("user32.dll", "ShowWindow");
-    Hooks::Installed enable = Enable::Install("user32.dll", "EnableWindow");
+    Hooks::Installed show = ShowWindowHook::Install("user32.dll", "ShowWindow");
+    Hooks::Installed enable = EnableWindowHook::Install("user32.dll", "EnableWindow");
     ControlRecorder() {
-        Show::inspect = [](CallRecord &r, HWND w, int cmd) {
+        ShowWindowHook::inspect = [](CallRecord &r, HWND w, int cmd) {
             r.path = "show " + std::to_string(GetDlgCtrlID(w)) + " " + std::to_string(cmd);
         };
-        Enable::inspect = [](CallRecord &r, HWND w, BOOL on) {
+        EnableWindowHook::inspect = [](CallRecord &r, HWND w, BOOL on) {
             r.path = "enable " + std::to_string(GetDlgCtrlID(w)) + " " + std::to_string(on);
         };
     }
-    std::vector<std::string> States() const { return Hooks::Paths({&Show::counter, &Enable::counter}); }
+    std::vector<std::string> States() const { return Hooks::Paths({&ShowWindowHook::counter, &EnableWindowHook::counter}); }
 };
 
 class RunTest : public EngineTest {
@@ -104,12 +100,12 @@ TEST_F(RunTest, LargeDrivesPassEvenWhereA32BitProductWouldWrap) {
 
 TEST_F(RunTest, SixteenPercentagesPrecedeTheirEntriesAndEndAt100) {
     // SetWindowTextA on the progress label: "progress <text>"; FindResourceA: "resource <id>".
-    Hooks::Installed progress = WindowText::Install("user32.dll", "SetWindowTextA");
-    WindowText::inspect = [](CallRecord &r, HWND w, LPCSTR t) {
+    Hooks::Installed progress = WriteText::Install("user32.dll", "SetWindowTextA");
+    WriteText::inspect = [](CallRecord &r, HWND w, LPCSTR t) {
         r.path = (GetDlgCtrlID(w) == IDC_PROGRESS ? "progress " : "another control ") + std::string(t);
     };
-    Hooks::Installed find = FindPayload::Install("kernel32.dll", "FindResourceA");
-    FindPayload::inspect = [](CallRecord &r, HMODULE, LPCSTR name, LPCSTR) {
+    Hooks::Installed find = FindResourceHook::Install("kernel32.dll", "FindResourceA");
+    FindResourceHook::inspect = [](CallRecord &r, HMODULE, LPCSTR name, LPCSTR) {
         r.path = "resource " + std::to_string(reinterpret_cast<UINT_PTR>(name));
     };
     ASSERT_EQ(1, Run(scratch / "inst"));
@@ -120,7 +116,7 @@ TEST_F(RunTest, SixteenPercentagesPrecedeTheirEntriesAndEndAt100) {
         expected.push_back("progress インストール中．．．" + std::to_string(percents[i]) + "%");
         expected.push_back("resource " + std::to_string(PackageTable[i].resourceId));
     }
-    EXPECT_EQ(expected, Hooks::Paths({&WindowText::counter, &FindPayload::counter}));
+    EXPECT_EQ(expected, Hooks::Paths({&WriteText::counter, &FindResourceHook::counter}));
     char text[64] = {};
     GetWindowTextA(dialog.item(IDC_PROGRESS), text, sizeof(text));
     EXPECT_STREQ("インストール中．．．100%", text);

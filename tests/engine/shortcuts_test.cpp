@@ -1,6 +1,7 @@
 // Shortcuts: the Start-menu program group and the desktop of the prefix,
 // real shell links read back through the shell.
 #include "engine_test_support.h"
+#include "platform_hooks.h"
 
 #include <shlobj.h>
 
@@ -13,7 +14,6 @@ std::string SpecialFolder(int csidl) {
     return path;
 }
 
-using MakeFolder = COUNTED(CreateDirectoryA);
 
 class ShortcutsTest : public EngineTest {
 protected:

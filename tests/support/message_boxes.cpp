@@ -1,10 +1,8 @@
 #include "message_boxes.h"
 
-#include <cstdio>
+#include "platform_hooks.h"
 
-namespace {
-using MessageBoxHook = COUNTED(MessageBoxA);
-}
+#include <cstdio>
 
 MessageBoxScript::MessageBoxScript(std::deque<int> answers)
     : answers_(std::move(answers)), hook_(MessageBoxHook::Install("user32.dll", "MessageBoxA")) {

@@ -24,6 +24,7 @@
 #include "resource.h"
 #include "scratch.h"
 #include "sweep_support.h"
+#include "platform_hooks.h"
 
 namespace {
 
@@ -76,50 +77,6 @@ void Poison(void *p, size_t n) { std::memset(p, 'P', n); }
 
 // ---------------------------------------------------------------- the hooks
 
-using CurrentDirectory = COUNTED(GetCurrentDirectoryA);
-using DiskFreeSpace = COUNTED(GetDiskFreeSpaceA);
-using MakeFolder = COUNTED(CreateDirectoryA);
-using LastError = COUNTED(GetLastError);
-using WinExecHook = COUNTED(WinExec);
-using MessageBoxHook = COUNTED(MessageBoxA);
-using ReadText = COUNTED(GetWindowTextA);
-using GetDlgItemHook = COUNTED(GetDlgItem);
-using ShowWindowHook = COUNTED(ShowWindow);
-using EnableWindowHook = COUNTED(EnableWindow);
-using WriteText = COUNTED(SetWindowTextA);
-using FindResourceHook = COUNTED(FindResourceA);
-using SizeofResourceHook = COUNTED(SizeofResource);
-using LoadResourceHook = COUNTED(LoadResource);
-using LockResourceHook = COUNTED(LockResource);
-using TempPath = COUNTED(GetTempPathA);
-using TempFileName = COUNTED(GetTempFileNameA);
-using CreateFileHook = COUNTED(CreateFileA);
-using WriteFileHook = COUNTED(WriteFile);
-using CloseHandleHook = COUNTED(CloseHandle);
-using FlushHook = COUNTED(FlushFileBuffers);
-using DeleteFileHook = COUNTED(DeleteFileA);
-using SystemDirectory = COUNTED(GetSystemDirectoryA);
-using OpenFileHook = COUNTED(OpenFile);
-using ShellMalloc = COUNTED(SHGetMalloc);
-using SpecialFolder = COUNTED(SHGetSpecialFolderLocation);
-using PathFromList = COUNTED(SHGetPathFromIDListA);
-using CreateInstance = COUNTED(CoCreateInstance);
-using ToWide = COUNTED(MultiByteToWideChar);
-using FullPathName = COUNTED(GetFullPathNameA);
-using FileAttributes = COUNTED(GetFileAttributesExA);
-using PlainAttributes = COUNTED(GetFileAttributesA);
-using MoveFileHook = COUNTED(MoveFileExA);
-using RegOpen = COUNTED(RegOpenKeyExA);
-using RegQuery = COUNTED(RegQueryValueExA);
-using RegClose = COUNTED(RegCloseKey);
-using WindowsDirectory = COUNTED(GetWindowsDirectoryA);
-using SystemMetrics = COUNTED(GetSystemMetrics);
-using WindowRect = COUNTED(GetWindowRect);
-using MoveWindowHook = COUNTED(MoveWindow);
-using CheckButton = COUNTED(CheckDlgButton);
-using IsChecked = COUNTED(IsDlgButtonChecked);
-using BrowseHook = COUNTED(SHBrowseForFolderA);
-using EndDialogHook = COUNTED(EndDialog);
 
 std::vector<Hooks::Installed> g_hooks;
 

@@ -21,6 +21,7 @@
 #include "messages.h"
 #include "resource.h"
 #include "sweep_support.h"
+#include "platform_hooks.h"
 
 namespace {
 
@@ -46,28 +47,6 @@ struct TextRun {
 };
 TextRun g_run;
 
-using CurrentDirectory = COUNTED(GetCurrentDirectoryA);
-using DiskFreeSpace = COUNTED(GetDiskFreeSpaceA);
-using MakeFolder = COUNTED(CreateDirectoryA);
-using FullPathName = COUNTED(GetFullPathNameA);
-using MessageBoxHook = COUNTED(MessageBoxA);
-using FindResourceHook = COUNTED(FindResourceA);
-using TempPath = COUNTED(GetTempPathA);
-using TempFileName = COUNTED(GetTempFileNameA);
-using CreateFileHook = COUNTED(CreateFileA);
-using WriteFileHook = COUNTED(WriteFile);
-using CloseHandleHook = COUNTED(CloseHandle);
-using FlushHook = COUNTED(FlushFileBuffers);
-using DeleteFileHook = COUNTED(DeleteFileA);
-using SystemDirectory = COUNTED(GetSystemDirectoryA);
-using OpenFileHook = COUNTED(OpenFile);
-using FileAttributes = COUNTED(GetFileAttributesExA);
-using PlainAttributes = COUNTED(GetFileAttributesA);
-using MoveFileHook = COUNTED(MoveFileExA);
-using SpecialFolder = COUNTED(SHGetSpecialFolderLocation);
-using PathFromList = COUNTED(SHGetPathFromIDListA);
-using CreateInstance = COUNTED(CoCreateInstance);
-using WinExecHook = COUNTED(WinExec);
 
 std::vector<Hooks::Installed> g_hooks;
 std::map<std::string, LONG> g_expanded;

@@ -13,6 +13,7 @@
 
 #include "installer_dialog.h"
 #include "sweep_support.h"
+#include "platform_hooks.h"
 
 namespace {
 
@@ -59,10 +60,6 @@ struct State {
     }
 };
 
-using RegOpen = COUNTED(RegOpenKeyExA);
-using RegQuery = COUNTED(RegQueryValueExA);
-using RegClose = COUNTED(RegCloseKey);
-using WindowsDirectory = COUNTED(GetWindowsDirectoryA);
 
 std::vector<HKEY> g_open;
 HKEY g_machine = nullptr;       // stands in for HKEY_LOCAL_MACHINE

@@ -12,7 +12,7 @@
 
 #include "engine.h"
 #include "import_hook.h"
-#include "lz_hooks.h"
+#include "platform_hooks.h"
 #include "message_boxes.h"
 #include "package_entries.h"
 

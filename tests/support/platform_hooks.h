@@ -1,0 +1,64 @@
+// One hook type per platform function that the installer calls, named once
+// for every test: a test installs the ones it needs (import_hook.h).
+#pragma once
+#include <windows.h>
+#include <shlobj.h>
+
+#include "engine.h"
+#include "import_hook.h"
+
+// Kernel: files, folders, resources, processes.
+using CloseHandleHook = COUNTED(CloseHandle);
+using CreateFileHook = COUNTED(CreateFileA);
+using CurrentDirectory = COUNTED(GetCurrentDirectoryA);
+using DeleteFileHook = COUNTED(DeleteFileA);
+using DiskFreeSpace = COUNTED(GetDiskFreeSpaceA);
+using FileAttributes = COUNTED(GetFileAttributesExA);
+using FindResourceHook = COUNTED(FindResourceA);
+using FlushHook = COUNTED(FlushFileBuffers);
+using FullPathName = COUNTED(GetFullPathNameA);
+using LastError = COUNTED(GetLastError);
+using LoadResourceHook = COUNTED(LoadResource);
+using LockResourceHook = COUNTED(LockResource);
+using MakeFolder = COUNTED(CreateDirectoryA);
+using MoveFileHook = COUNTED(MoveFileExA);
+using OpenFileHook = COUNTED(OpenFile);
+using PlainAttributes = COUNTED(GetFileAttributesA);
+using SizeofResourceHook = COUNTED(SizeofResource);
+using SystemDirectory = COUNTED(GetSystemDirectoryA);
+using TempFileName = COUNTED(GetTempFileNameA);
+using TempPath = COUNTED(GetTempPathA);
+using ToWide = COUNTED(MultiByteToWideChar);
+using WindowsDirectory = COUNTED(GetWindowsDirectoryA);
+using WinExecHook = COUNTED(WinExec);
+using WriteFileHook = COUNTED(WriteFile);
+
+// The dialog and message boxes.
+using CheckButton = COUNTED(CheckDlgButton);
+using EnableWindowHook = COUNTED(EnableWindow);
+using EndDialogHook = COUNTED(EndDialog);
+using GetDlgItemHook = COUNTED(GetDlgItem);
+using IsChecked = COUNTED(IsDlgButtonChecked);
+using MessageBoxHook = COUNTED(MessageBoxA);
+using MoveWindowHook = COUNTED(MoveWindow);
+using ReadText = COUNTED(GetWindowTextA);
+using ShowWindowHook = COUNTED(ShowWindow);
+using SystemMetrics = COUNTED(GetSystemMetrics);
+using WindowRect = COUNTED(GetWindowRect);
+using WriteText = COUNTED(SetWindowTextA);
+
+// Shell, COM and registry.
+using BrowseHook = COUNTED(SHBrowseForFolderA);
+using CreateInstance = COUNTED(CoCreateInstance);
+using PathFromList = COUNTED(SHGetPathFromIDListA);
+using ShellMalloc = COUNTED(SHGetMalloc);
+using SpecialFolder = COUNTED(SHGetSpecialFolderLocation);
+using RegClose = COUNTED(RegCloseKey);
+using RegOpen = COUNTED(RegOpenKeyExA);
+using RegQuery = COUNTED(RegQueryValueExA);
+
+// The LZ expand functions are reached through the engine's bound pointers,
+// not the import table, so they are hooked by their pointer types.
+using LzOpen = Counted<struct CountedTag_LzOpen, LZOpenFileAProc>;
+using LzCopy = Counted<struct CountedTag_LzCopy, LZCopyProc>;
+using LzClose = Counted<struct CountedTag_LzClose, LZCloseProc>;
