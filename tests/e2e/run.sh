@@ -393,11 +393,11 @@ EOF
     [ -n "$(find "$2" -maxdepth 1 -iname 'ZIN*.tmp')" ] ||
       fail "no ZIN*.tmp in $1: the kill came outside the expansion of $3, nothing was tested"
     say "killed while expanding $3: $(find "$2" -maxdepth 1 -iname 'ZIN*.tmp' -printf '%f holds %s bytes')"
+    left=$(find "$c/users" -path '*/Temp/*' -iname 'ZIN*.tmp')
+    [ -z "$left" ] || fail "the killed run left its payload copy in the temporary folder: $left"
   }
   kill_while_expanding "$pf\\Zorvik" "$pf_unix/Zorvik" "$program"
   kill_while_expanding 'C:\windows\system32' "$sys32" "$library"
-  # The killed runs' compressed copies stay in the temporary folder; this run must leave none.
-  find "$c/users" -path '*/Temp/*' -iname 'ZIN*.tmp' -delete
   drive "$large_win" <<EOF
 click 1
 $(installed_checks "$pf\\Zorvik")
