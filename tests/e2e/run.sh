@@ -2,9 +2,10 @@
 # One end-to-end scenario of the installer under Wine.
 #   run.sh <scenario>[@<platform>] <build> <ZorvikSetup.exe> <driver.exe> <planted lz32.dll>
 #          <static_lz_probe.exe> [<large installer> <its package folder>]
-# Each scenario works in its own copy of the build's prefix (<build>/e2e/<scenario>),
-# because installing changes the system folder, the shell folders and the
-# registry. The copy is removed when the scenario passes and kept when it fails.
+# Each scenario works in its own copy of the build's prefix (<build>/e2e/<scenario>;
+# standard_user's in a folder of /tmp, which its account can reach wherever the
+# build is), because installing changes the system folder, the shell folders and
+# the registry. The copy is removed when the scenario passes and kept when it fails.
 # Platforms: win64, a 64-bit (WoW64) prefix; winxp, win7, win10, the 32-bit
 # prefix reporting that version of Windows. Without one: the 32-bit prefix as it is.
 set -euo pipefail
@@ -39,6 +40,18 @@ case $platform in
     esac ;;
   *) fail "unknown platform $platform" ;;
 esac
+if [ "$scenario" = standard_user ]; then
+  # An account of its own cannot enter a build under a private home folder: it
+  # gets the prefix, the installer and the driver in a folder of its own in /tmp.
+  work=$(mktemp -d -p /tmp zorvik-e2e.XXXXXX)
+  mv "$root/prefix" "$root/home" "$root/.ready" "$work/" && rmdir "$root"
+  root=$work
+  while IFS= read -r -d '' l; do ln -sfn "$root/home" "$l"; done \
+    < <(find "$root/prefix/drive_c/users" -type l -lname '/*' -print0)
+  export ZORVIK_WINE_ROOT=$root; zorvik_wine_env
+  cp "$installer" "$root/ZorvikSetup.exe"; cp "$driver" "$root/driver.exe"
+  installer=$root/ZorvikSetup.exe driver=$root/driver.exe
+fi
 started=$(date +%s)
 
 as_user=()  # the command prefix that runs Wine as a standard user, when a scenario sets it
@@ -453,9 +466,11 @@ standard_user)
   install -o $account -m 600 "${XAUTHORITY:-/dev/null}" "$root/xauthority"
   as_user=(env XAUTHORITY="$root/xauthority"
            setpriv --reuid="$(id -u $account)" --regid="$(id -g $account)" --clear-groups --)
-  "${as_user[@]}" test -r "$installer" -a -r "$driver" -a -w "$root" || skip "$account cannot reach the build tree"
+  "${as_user[@]}" test -r "$installer" -a -r "$driver" -a -w "$root" || fail "$account cannot use $root"
   folder=$c/Program\ Files/Zorvik
-  "${as_user[@]}" mkdir -p "$folder"
+  # The account's profile has a desktop and a Start menu only once they are made.
+  "${as_user[@]}" mkdir -p "$folder" "$c/users/$account/Desktop" \
+    "$c/users/$account/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
   echo 'Notes kept by the administrator' >"$folder/$text_file"
   chmod 0444 "$folder/$text_file"
   chown root: "$sys32"; chmod 0555 "$sys32"  # the prefix has the C runtime there, not the last library
@@ -473,6 +488,8 @@ click 2
 expect-exit 0
 EOF
   [ "$(cat "$folder/$text_file")" = 'Notes kept by the administrator' ] || fail "the read-only $text_file was changed"
+  links=$(find "$c" -iname Zorvik.lnk)
+  [ -z "$links" ] || fail "a run that stopped made a link: $links"
   check_no_temp_files
   ;;
 
