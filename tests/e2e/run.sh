@@ -490,6 +490,23 @@ EOF
   [ "$(cat "$folder/$text_file")" = 'Notes kept by the administrator' ] || fail "the read-only $text_file was changed"
   links=$(find "$c" -iname Zorvik.lnk)
   [ -z "$links" ] || fail "a run that stopped made a link: $links"
+  # A temporary folder whose name holds U+00A5, which code page 932 reads as a
+  # backslash: read so, C:\rfyen\t¥..¥esc is C:\rfyen\esc, where the account may not write.
+  yen='t¥..¥esc'
+  mkdir -p "$c/rfyen/$yen" "$c/rfyen/esc"
+  chown $account: "$c/rfyen/$yen"
+  for v in TEMP TMP; do
+    "${as_user[@]}" wine reg add 'HKCU\Environment' /v $v /t REG_SZ /d "C:\\rfyen\\$yen" /f >/dev/null
+  done
+  chown $account: "$sys32"; chmod 0755 "$sys32"
+  record_system_runtime
+  drive "$installer_win" <<EOF
+set-folder C:\Zorvik2
+click 1
+$(installed_checks 'C:\Zorvik2')
+EOF
+  check_installed "$c/Zorvik2"
+  [ -z "$(find "$c/rfyen" -mindepth 2)" ] || fail "left in the temporary folders: $(find "$c/rfyen" -mindepth 2)"
   check_no_temp_files
   ;;
 
