@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One end-to-end scenario of the installer under Wine.
 #   run.sh <scenario>[@<platform>] <build> <ZorvikSetup.exe> <driver.exe> <planted lz32.dll>
-#          <static_lz_probe.exe> [<large installer> <its package folder>]
+#          <static_lz_probe.exe> [<large installer> <its package folder> [<damaged installer>]]
 # Each scenario works in its own copy of the build's prefix (<build>/e2e/<scenario>;
 # standard_user's in a folder of /tmp, which its account can reach wherever the
 # build is), because installing changes the system folder, the shell folders and
@@ -13,7 +13,7 @@ name=$1 scenario=${1%@*} platform=
 [ "$scenario" = "$1" ] || platform=${1#*@}
 build=$(realpath "$2") installer=$(realpath "$3") driver=$(realpath "$4")
 planted=$(realpath "$5") probe=$(realpath "$6")
-large=${7:+$(realpath "$7")} large_pkg=${8:+$(realpath "$8")}
+large=${7:+$(realpath "$7")} large_pkg=${8:+$(realpath "$8")} damaged=${9:+$(realpath "$9")}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # shellcheck source=../support/wine-env.sh
@@ -256,11 +256,18 @@ expect-exit 0
 EOF
   ;;
 
-cancel)
+cancel|damaged)
+  # Cancelling, and starting an installer whose program payload has one byte
+  # changed (a damaged download), change nothing on drive C:.
+  exe=$installer_win steps=
+  [ "$scenario" = cancel ] || exe=$(zorvik_winpath "$damaged") steps="click 1
+expect-box インストーラが壊れています。もう一度入手してください。
+answer ok"
   wineserver -w  # let the prefix settle before taking the snapshot
   wine cmd /c exit 0
   before=$(snapshot)
-  drive "$installer_win" <<'EOF'
+  drive "$exe" <<EOF
+$steps
 expect-input-state
 click 2
 expect-exit 0
@@ -270,10 +277,10 @@ EOF
   after=$(snapshot)
   if [ "$before" != "$after" ]; then
     diff <(echo "$before") <(echo "$after") | head -20 >&2
-    fail "cancelling changed drive C:"
+    fail "drive C: changed"
   fi
-  [ ! -e "$pf_unix/Zorvik" ] || fail "the installation folder exists after cancel"
-  say "drive C: unchanged after cancel"
+  [ ! -e "$pf_unix/Zorvik" ] || fail "the installation folder exists"
+  say "drive C: unchanged"
   ;;
 
 invalid_drive)
