@@ -283,6 +283,34 @@ EOF
   say "drive C: unchanged"
   ;;
 
+system_folder)
+  # The system folder as the installation folder, as typed and in another
+  # spelling; on 64-bit Windows also its alias for 32-bit programs.
+  dirs=("$c/windows/system32") typed='C:\windows\system32'
+  [ "$platform" != win64 ] || dirs+=("$c/windows/syswow64") typed='C:\windows\Sysnative'
+  for d in "${dirs[@]}"; do cp "$(find_ci "$d" msvcrt.dll)" "$root/msvcrt-${d##*/}.dll"; done
+  listing=$(ls -l --time-style=+%s.%N "${dirs[@]}")
+  drive "$installer_win" <<EOF
+set-folder $typed
+click 1
+expect-box ${typed}にはインストールできません。
+answer ok
+expect-input-state
+set-folder c:\WINDOWS\.\System32\\
+click 1
+expect-box c:\WINDOWS\.\System32にはインストールできません。
+answer ok
+expect-input-state
+click 2
+expect-exit 0
+expect-not-launched
+EOF
+  for d in "${dirs[@]}"; do
+    cmp "$root/msvcrt-${d##*/}.dll" "$(find_ci "$d" msvcrt.dll)" || fail "msvcrt.dll in $d was changed"
+  done
+  [ "$(ls -l --time-style=+%s.%N "${dirs[@]}")" = "$listing" ] || fail "the system folder was changed"
+  ;;
+
 invalid_drive)
   rm -f "$WINEPREFIX/dosdevices/q:" "$WINEPREFIX/dosdevices/q::"
   drive "$installer_win" <<'EOF'
