@@ -41,6 +41,10 @@
 //   suspend / resume                  freeze / thaw the installer's main thread
 //   flush                             put what the installer has drawn on the screen (for
 //                                     pictures of a suspended run)
+//   race-temp <pattern>               from now on a thread of the driver, like another program of
+//                                     the user, keeps trying to open, rewrite, replace and delete
+//                                     every file matching <pattern> in the temporary folder
+//   expect-race-lost                  stop that thread; fail if it got at any file, or saw none
 //   mark <path>                       create an empty file (tells a watching script)
 //   wait-file <path>                  wait until a file exists (a watching script's go)
 //   sleep <ms>
@@ -53,8 +57,10 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -169,6 +175,89 @@ std::wstring LinkTarget(const std::wstring &lnk) {
     return target;
 }
 
+// Another program of the installer's user going for the files that the
+// installer keeps in the temporary folder: each file matching the pattern it
+// opens for reading and writing with full sharing and writes a different valid
+// SZDD stream into it, replaces with one of its own (ReplaceFile, which fails
+// on a name that is gone, unlike a rename) and deletes, as often as it can.
+class TempRacer {
+public:
+    ~TempRacer() { Stop(); }
+
+    void Start(const std::wstring &pattern) {
+        wchar_t dir[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, dir);
+        dir_ = dir;
+        pattern_ = pattern;
+        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+        if (!thread_) throw Failure("cannot start the racing thread");
+    }
+
+    void ExpectLost() {
+        Stop();
+        Say("racer in " + Utf8(dir_) + ": saw " + std::to_string(seen_.size()) + " files, opened " +
+            std::to_string(opened_.size()) + ", replaced " + std::to_string(replaced_.size()) + ", deleted " +
+            std::to_string(deleted_.size()));
+        if (seen_.empty()) throw Failure("the racer saw no file: nothing was tested");
+        for (const auto *got : {&opened_, &replaced_, &deleted_})
+            if (!got->empty()) throw Failure("the racer got at " + Utf8(*got->begin()));
+    }
+
+private:
+    // "raced\n", compressed.
+    static constexpr char kOther[] = "SZDD\x88\xF0\x27\x33" "A\0" "\x06\0\0\0" "\xFF" "raced\n";
+
+    void Stop() {
+        if (!thread_) return;
+        stop_ = true;
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+        DeleteFileW((dir_ + L"racer.szdd").c_str());
+    }
+
+    static bool Write(HANDLE h) {
+        DWORD n = 0;
+        bool ok = WriteFile(h, kOther, sizeof kOther - 1, &n, nullptr) && SetEndOfFile(h);
+        CloseHandle(h);
+        return ok;
+    }
+
+    static DWORD WINAPI Run(LPVOID self) {
+        static_cast<TempRacer *>(self)->Loop();
+        return 0;
+    }
+
+    void Loop() {
+        const std::wstring own = dir_ + L"racer.szdd";
+        while (!stop_) {
+            WIN32_FIND_DATAW fd;
+            HANDLE find = FindFirstFileW((dir_ + pattern_).c_str(), &fd);
+            if (find == INVALID_HANDLE_VALUE) continue;
+            do {
+                std::wstring path = dir_ + fd.cFileName;
+                seen_.insert(path);
+                HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+                if (h != INVALID_HANDLE_VALUE && Write(h)) opened_.insert(path);
+                h = CreateFileW(own.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+                if (h != INVALID_HANDLE_VALUE && Write(h) &&
+                    ReplaceFileW(path.c_str(), own.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                                 nullptr))
+                    replaced_.insert(path);
+                if (DeleteFileW(path.c_str())) deleted_.insert(path);
+            } while (!stop_ && FindNextFileW(find, &fd));
+            FindClose(find);
+        }
+    }
+
+    std::wstring dir_, pattern_;
+    HANDLE thread_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::set<std::wstring> seen_, opened_, replaced_, deleted_;
+};
+
 class Driver {
 public:
     Driver(std::wstring installer, std::wstring desktop)
@@ -245,6 +334,8 @@ public:
         else if (command == "suspend") { NeedInstaller(); SuspendThread(pi_.hThread); }
         else if (command == "flush") FlushInstallerWindows();
         else if (command == "resume") { NeedInstaller(); ResumeThread(pi_.hThread); }
+        else if (command == "race-temp") racer_.Start(Widen(rest));
+        else if (command == "expect-race-lost") racer_.ExpectLost();
         else if (command == "mark") Mark(rest);
         else if (command == "wait-file") WaitUntil("file " + rest, [&] { return PathExists(Widen(rest)); });
         else if (command == "sleep") Sleep(std::stoi(rest));
@@ -608,6 +699,7 @@ private:
         CloseHandle(h);
     }
 
+    TempRacer racer_;
     std::wstring installer_;
     std::wstring desktop_;
     PROCESS_INFORMATION pi_{};

@@ -283,6 +283,19 @@ EOF
   say "drive C: unchanged"
   ;;
 
+temp_race)
+  # Another program of the user goes for the installer's copies of its
+  # payloads in the temporary folder while a default installation runs.
+  record_system_runtime
+  drive "$installer_win" <<EOF
+race-temp ZIN*.tmp
+click 1
+$(installed_checks "$pf\\Zorvik")
+expect-race-lost
+EOF
+  check_installed "$pf_unix/Zorvik"
+  ;;
+
 system_folder)
   # The system folder as the installation folder, as typed and in another
   # spelling; on 64-bit Windows also its alias for 32-bit programs.
