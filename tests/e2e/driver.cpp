@@ -195,12 +195,9 @@ public:
 
     void ExpectLost() {
         Stop();
-        Say("racer in " + Utf8(dir_) + ": saw " + std::to_string(seen_.size()) + " files, opened " +
-            std::to_string(opened_.size()) + ", replaced " + std::to_string(replaced_.size()) + ", deleted " +
-            std::to_string(deleted_.size()));
         if (seen_.empty()) throw Failure("the racer saw no file: nothing was tested");
-        for (const auto *got : {&opened_, &replaced_, &deleted_})
-            if (!got->empty()) throw Failure("the racer got at " + Utf8(*got->begin()));
+        for (auto [what, got] : {std::pair{"opened", &opened_}, {"replaced", &replaced_}, {"deleted", &deleted_}})
+            if (!got->empty()) throw Failure(std::string("the racer ") + what + " " + Utf8(*got->begin()));
     }
 
 private:
@@ -214,6 +211,9 @@ private:
         CloseHandle(thread_);
         thread_ = nullptr;
         DeleteFileW((dir_ + L"racer.szdd").c_str());
+        Say("racer in " + Utf8(dir_) + ": saw " + std::to_string(seen_.size()) + " files, opened " +
+            std::to_string(opened_.size()) + ", replaced " + std::to_string(replaced_.size()) + ", deleted " +
+            std::to_string(deleted_.size()));
     }
 
     static bool Write(HANDLE h) {
@@ -240,7 +240,10 @@ private:
                 HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                        OPEN_EXISTING, 0, nullptr);
-                if (h != INVALID_HANDLE_VALUE && Write(h)) opened_.insert(path);
+                if (h != INVALID_HANDLE_VALUE) {
+                    opened_.insert(path);
+                    Write(h);
+                }
                 h = CreateFileW(own.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
                 if (h != INVALID_HANDLE_VALUE && Write(h) &&
                     ReplaceFileW(path.c_str(), own.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
