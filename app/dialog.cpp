@@ -2,6 +2,7 @@
 // and hands the start button to the installation run.
 #include "installer_dialog.h"
 #include "engine.h"
+#include "messages.h"
 #include "resource.h"
 
 #include <shlobj.h>
@@ -22,13 +23,17 @@ static void CentreDialog(HWND hwnd)
 }
 
 // Lets the user pick a folder with the shell's chooser; a choice replaces the
-// folder text, a cancel leaves it.
+// folder text, a cancel leaves it. The folder's exact (UTF-16) name must have
+// an exact form in the code page: a best fit would turn a character that the
+// code page lacks into a look-alike, even a backslash, and name another folder.
 static void BrowseForFolder(HWND hwnd)
 {
     BROWSEINFOA info;
     LPITEMIDLIST list;
     IMalloc *allocator;
+    WCHAR wide[MAX_PATH];
     char folder[MAX_PATH];
+    BOOL inexact = FALSE;
 
     ZeroMemory(&info, sizeof(info));
     info.hwndOwner = hwnd;
@@ -38,8 +43,13 @@ static void BrowseForFolder(HWND hwnd)
     list = SHBrowseForFolderA(&info);
     if (list == NULL)
         return;
-    if (SHGetPathFromIDListA(list, folder))
-        SetWindowTextA(GetDlgItem(hwnd, IDC_FOLDER), folder);
+    if (SHGetPathFromIDListW(list, wide)) {
+        if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, folder, MAX_PATH, NULL, &inexact)
+            && !inexact)
+            SetWindowTextA(GetDlgItem(hwnd, IDC_FOLDER), folder);
+        else
+            ShowMessage(MSG_UNUSABLE_NAME, MB_OK);
+    }
     if (SHGetMalloc(&allocator) == NOERROR) {
         allocator->Free(list);
         allocator->Release();

@@ -30,6 +30,7 @@ RT_RCDATA = "10"
 
 # The installers measured, by the names the report gives them.
 OURS = "Zorvik Setup"
+BASELINE = "Zorvik Setup (baseline)"
 WIZARDS = ("NSIS zlib", "NSIS lzma")            # with their interface
 SILENT = ("NSIS zlib /S", "NSIS lzma /S")
 
@@ -287,6 +288,22 @@ def lz_expand(a, wine, ours_files, ms_files, runs):
     return {"ours": res["A"], "ms": res["B"]}
 
 
+def payload_check(a, wine, runs):
+    """The installer's check of its payloads, in process: median microseconds."""
+    root = a.work / "wine-check"
+    wine.copy(root, a.base)
+    drive = root / "prefix" / "drive_c"
+    (drive / "chk").mkdir()
+    shutil.copyfile(a.check_timer, drive / "chk" / "payload_check_timer.exe")
+    r = wine.run(root, ["wine", windows_path("chk/payload_check_timer.exe"), str(max(runs, 25))])
+    wine.run(root, ["wineserver", "-k"], check=False)
+    m = re.search(r"check_us=([\d.]+) bytes=(\d+) runs=(\S+)", r.stdout)
+    if not m:
+        fail(f"payload_check_timer printed no result: {r.stdout} {r.stderr}")
+    shutil.rmtree(root, ignore_errors=True)
+    return {"us": float(m[1]), "bytes": int(m[2]), "runs": m[3]}
+
+
 def find_ci(folder, name):
     """The file `name` in `folder`, matched without regard to case (as Windows does)."""
     if folder.is_dir():
@@ -417,7 +434,7 @@ def loadavg():
         return "?"
 
 
-def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elapsed):
+def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elapsed, check):
     rows = []
     add = rows.append
     add(("1", f"Stub (installer minus its {sz['payloads']} payloads)",
@@ -467,6 +484,15 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
          "NSIS with its interface", *versus(inst_default, "ms", "ms", WIZARDS, INSTALL_GOAL, "(≤ 1.0)")))
     add(("4", "… default prefix, start → installed program's window shown",
          *versus(inst_default, "shown_ms", "ms", WIZARDS, INSTALL_GOAL, "(≤ 1.0)")))
+    if BASELINE in inst:
+        def click(res):
+            return median([s - p for s, p in zip(res["shown_ms"], res["pressed_ms"])])
+        ours, base = click(inst[OURS]), click(inst[BASELINE])
+        add(("4", "… start button pressed → installed program's window shown, against the baseline "
+             "build (--baseline)", f"{ours:,.0f} ms", f"{base:,.0f} ms (baseline)", f"{ours / base:.3f}",
+             "≤ 1.05", yes(ours <= 1.05 * base)))
+    add(("4", f"… of which the payload check before the first write (CRC-32 of {check['bytes']:,} B)",
+         f"{check['us']:,.0f} µs", "—", "", "report", "—"))
     add(("5", "Peak working set of the installer process (NSIS with its interface)",
          *versus(inst, "peak_kb", "KiB", WIZARDS)))
     n_funcs = sum(len(v) for v in imp.values())
@@ -496,6 +522,9 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
       f"every position x 4096 ring distances x lengths 3..18, shortest path at 9/17 bits), median "
       f"runtime {opt['seconds']:.1f} s (runs {', '.join(f'{x:.1f}' for x in opt['runs'])}). "
       f"Files where ours is larger than the optimum: {', '.join(opt['worse_files']) or 'none'}.")
+    d(f"- Payload check: bench/payload_check_timer under Wine calls the installer's own check "
+      f"(every payload resource's CRC-32 against the build's table) over and over; runs (µs): "
+      f"{check['runs']}.")
     d(f"- LZ32 expansion: bench/lz_expand_timer under Wine, LZOpenFileA + LZCopy over every corpus "
       f"file, sets alternating; runs (ms) ours {lz['ours']['runs']}, mscompress {lz['ms']['runs']}.")
     for label, res in (("windows not managed", inst), ("default prefix", inst_default)):
@@ -540,8 +569,10 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
 def main():
     p = argparse.ArgumentParser()
     for name in ("root", "work", "setup", "package", "table", "szdd", "reference",
-                 "lz-timer", "install-timer"):
+                 "lz-timer", "install-timer", "check-timer"):
         p.add_argument("--" + name, required=True, type=Path)
+    p.add_argument("--baseline", type=Path,
+                   help="another build of the installer, timed against this one in the goal rows")
     p.add_argument("--runs", type=int, default=5)
     p.add_argument("--install-runs", type=int, default=9)
     p.add_argument("--report-only", action="store_true",
@@ -584,11 +615,14 @@ def main():
     since = time.time()
     log("LZ32 expansion under Wine")
     lz = lz_expand(a, wine, corp["ours_files"], corp["ms_files"], a.runs)
+    log("the payload check")
+    check = payload_check(a, wine, a.runs)
     installers = [(OURS, "dialog", a.setup),
                   (WIZARDS[0], "pages", nsis["zlib"]), (WIZARDS[1], "pages", nsis["lzma"]),
                   (SILENT[0], "silent", nsis["zlib"]), (SILENT[1], "silent", nsis["lzma"])]
     log("installation runs, windows not managed")
-    inst = install_times(a, wine, a.unmanaged, installers, a.install_runs)
+    baseline = [(BASELINE, "dialog", a.baseline)] if a.baseline else []
+    inst = install_times(a, wine, a.unmanaged, installers + baseline, a.install_runs)
     log("installation runs, default prefix")
     inst_default = install_times(a, wine, a.base, installers, a.runs)
     base_unchanged(a.base, since)
@@ -597,7 +631,7 @@ def main():
     imp = imports(a, a.setup)
     imp_nsis = imports(a, nsis["lzma"])
     data = {"m": m, "sz": sz, "pkg": pkg, "corp": corp, "opt": opt, "lz": lz, "inst": inst,
-            "inst_default": inst_default, "imp": imp, "imp_nsis": imp_nsis,
+            "inst_default": inst_default, "imp": imp, "imp_nsis": imp_nsis, "check": check,
             "elapsed": time.time() - started, "corpus_list": a.corpus_list}
     (a.work / "measurements.json").write_text(json.dumps(data, default=str, indent=1))
     write_report(a, data)
@@ -607,7 +641,7 @@ def write_report(a, data):
     a.corpus_list = data["corpus_list"]
     table, md = report(a, data["m"], data["sz"], data["pkg"], data["corp"], data["opt"], data["lz"],
                        data["inst"], data["inst_default"], data["imp"], data["imp_nsis"],
-                       data["elapsed"])
+                       data["elapsed"], data["check"])
     (a.bench_dir / "results.md").write_text(md)
     print(table, end="")
 

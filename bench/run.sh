@@ -5,6 +5,8 @@
 #
 #   bash bench/run.sh            build folder ./build (or $BUILD_DIR)
 #   BENCH_RUNS=7 BENCH_INSTALL_RUNS=11 bash bench/run.sh   (defaults 5 and 9)
+#   BENCH_BASELINE=old/ZorvikSetup.exe bash bench/run.sh   also times another build of
+#                                the installer against this one, click to window
 #
 # Needs what scripts/bootstrap.sh installs, plus the peers' Debian packages
 # nsis and mscompress. Wine runs only in private prefixes under the build
@@ -35,13 +37,15 @@ say "building the installer into $build"
 if ! BUILD_DIR=$build bash "$root/scripts/build.sh" >&2; then
   # The bench needs the installer, the package and the compressor, not the tests.
   say "warning: the full build failed; building only what the bench needs"
-  cmake --build "$build" -j"$(nproc)" --target ZorvikSetup host_tools >&2 || die "the installer does not build"
+  cmake --build "$build" -j"$(nproc)" --target ZorvikSetup payload_check_timer host_tools >&2 ||
+    die "the installer does not build"
 fi
 setup=$build/app/ZorvikSetup.exe
+check_timer=$build/bench/payload_check_timer.exe
 package=$build/package-files
 table=$build/payloads/package-table.txt
 szdd=$build/host/szdd
-for f in "$setup" "$szdd" "$package" "$table"; do
+for f in "$setup" "$check_timer" "$szdd" "$package" "$table"; do
   [ -e "$f" ] || die "missing after the build: $f"
 done
 
@@ -61,5 +65,6 @@ zorvik_display
 python3 "$root/bench/bench.py" --root "$root" --work "$work" \
   --setup "$setup" --package "$package" --table "$table" --szdd "$szdd" \
   --reference "$work/optimal_reference" --lz-timer "$work/lz_expand_timer.exe" \
-  --install-timer "$work/install_timer.exe" --runs "$runs" --install-runs "$install_runs"
+  --install-timer "$work/install_timer.exe" --check-timer "$check_timer" \
+  ${BENCH_BASELINE:+--baseline "$(realpath "$BENCH_BASELINE")"} --runs "$runs" --install-runs "$install_runs"
 say "written: $root/bench/results.md"

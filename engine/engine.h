@@ -17,12 +17,31 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop);
 // Shared helpers.
 int ShowMessage(const char *text, UINT type);
 void SetInstallingState(int installing);
-int CreateFolderTree(const char *path);
+// The folders along path are made from the root down; the last, path itself,
+// with the descriptor leaf when one is given (the others inherit from their parents).
+int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR leaf = NULL);
+// One folder in an existing folder, by its exact (UTF-16) path; 1 when it
+// exists afterwards, 0 after the message.
+int CreateWideFolder(const WCHAR *path);
 
-// Placement of one manifest entry, and its shortcuts.
-int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDesktop, char *launchPath);
+// The run's guards before anything is made: every payload as the build
+// recorded it, and an installation folder that is none of the system's own
+// (Windows, system, 64-bit system). 1 to go on, 0 after the message.
+int CheckPayloads(void);
+int IsSystemFolder(const char *folder);
+
+// Placement of one manifest entry; an entry's payload as the executable
+// carries it (1, or 0 after the message naming what failed).
+int PlaceEntry(int index, const char *folder, char *launchPath);
+int LoadPayload(int index, const void **data, DWORD *size);
+// The shortcuts of an entry, made once every entry is in place; folders are
+// reached by their exact (UTF-16) paths.
 void PlaceShortcuts(PackageEntry *entry, const char *target, int addToStartMenu, int addToDesktop);
-int CreateShortcut(const char *target, const char *folder, const char *name);
+// CreateShortcut writes folder\name.lnk, built in the MAX_PATH buffer that
+// holds the folder.
+int CreateShortcut(const char *target, WCHAR *path, const char *name);
+// Appends "\" and an ANSI name to a MAX_PATH UTF-16 path; 0 (unchanged) if it would not fit.
+int AppendWideName(WCHAR *path, const char *name);
 
 // cp932-aware byte scans: the index of the last character's first byte and of
 // the first colon, or -1. A trail byte may have the value of a backslash.
@@ -39,14 +58,16 @@ int AppendPathName(char *path, const char *name);
 
 // The LZ expand functions, bound at run time from the system folder by full
 // path: LZ32 is not a known DLL, so a static import would take any lz32.dll
-// found beside the installer. Null until bound; BindLzLibrary fills only the
+// found beside the installer. LZInit reads an open file (a payload's copy). Null until bound; BindLzLibrary fills only the
 // null ones, so a replacement set beforehand stays in place.
 typedef INT (WINAPI *LZOpenFileAProc)(LPSTR, LPOFSTRUCT, WORD);
 typedef LONG (WINAPI *LZCopyProc)(INT, INT);
 typedef void (WINAPI *LZCloseProc)(INT);
+typedef INT (WINAPI *LZInitProc)(INT);
 extern LZOpenFileAProc g_LZOpenFileA;
 extern LZCopyProc g_LZCopy;
 extern LZCloseProc g_LZClose;
+extern LZInitProc g_LZInit;
 int BindLzLibrary(void);
 
 #endif

@@ -54,7 +54,7 @@ int AppendPathName(char *path, const char *name)
     return 1;
 }
 
-int CreateFolderTree(const char *path)
+int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR leaf)
 {
     char prefix[MAX_PATH];
     char text[MESSAGE_SIZE];
@@ -81,6 +81,7 @@ int CreateFolderTree(const char *path)
         }
         if (!(p >= 2 && path[p - 1] == ':')) {
             lstrcpynA(prefix, path, p + 1);
+            sa.lpSecurityDescriptor = c == '\0' ? leaf : NULL;
             if (!CreateDirectoryA(prefix, &sa) && GetLastError() != ERROR_ALREADY_EXISTS) {
                 wsprintfA(text, MSG_FOLDER_NOT_CREATED, prefix);
                 ShowMessage(text, MB_OK);
@@ -91,4 +92,34 @@ int CreateFolderTree(const char *path)
             return 1;
         p++;
     }
+}
+
+int CreateWideFolder(const WCHAR *path)
+{
+    char name[MAX_PATH];
+    char text[MESSAGE_SIZE];
+    SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), NULL, TRUE };
+
+    if (CreateDirectoryW(path, &sa) || GetLastError() == ERROR_ALREADY_EXISTS)
+        return 1;
+    // The message names the folder as well as the code page can.
+    if (!WideCharToMultiByte(CP_ACP, 0, path, -1, name, MAX_PATH, NULL, NULL))
+        name[0] = '\0';
+    wsprintfA(text, MSG_FOLDER_NOT_CREATED, name);
+    ShowMessage(text, MB_OK);
+    return 0;
+}
+
+int AppendWideName(WCHAR *path, const char *name)
+{
+    int length = lstrlenW(path);
+
+    if (length + 1 >= MAX_PATH)
+        return 0;
+    path[length] = L'\\';
+    if (!MultiByteToWideChar(CP_ACP, 0, name, -1, path + length + 1, MAX_PATH - length - 1)) {
+        path[length] = L'\0';
+        return 0;
+    }
+    return 1;
 }

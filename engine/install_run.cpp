@@ -5,13 +5,74 @@
 
 #define REQUIRED_FREE_BYTES PACKAGE_REQUIRED_SPACE
 
-// Ends a run that did not complete: the message (if any), then back to input.
-static int Stop(const char *text)
+// An access-allowed entry, inherited by files and folders, for a SID of the
+// NT authority (S-1-5-...) with one or two relative identifiers.
+struct InheritedAce1 { ACE_HEADER header; ACCESS_MASK mask; BYTE revision, count, authority[6]; DWORD rid[1]; };
+struct InheritedAce2 { ACE_HEADER header; ACCESS_MASK mask; BYTE revision, count, authority[6]; DWORD rid[2]; };
+#define ALLOWED_ACE(type, mask, count, ...) \
+    { { ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, sizeof(type) }, mask, \
+      SID_REVISION, count, { 0, 0, 0, 0, 0, 5 }, { __VA_ARGS__ } }
+
+// The permissions a folder gets when the run makes it for the program, those
+// of Program Files: SYSTEM and Administrators in full control, Users may read
+// and run, inherited by every file and folder inside, and nothing inherited
+// from the parent (D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)).
+// Elsewhere, as on C:\ or a data drive, the parent would let every user
+// change the program that the elevated run starts at its end.
+static const struct {
+    SECURITY_DESCRIPTOR_RELATIVE header;
+    ACL dacl;
+    InheritedAce1 system;
+    InheritedAce2 administrators, users;
+} g_ProtectedFolder = {
+    { SECURITY_DESCRIPTOR_REVISION, 0,
+      SE_SELF_RELATIVE | SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED,
+      0, 0, 0, sizeof(SECURITY_DESCRIPTOR_RELATIVE) },
+    { ACL_REVISION, 0, sizeof(ACL) + sizeof(InheritedAce1) + 2 * sizeof(InheritedAce2), 3, 0 },
+    ALLOWED_ACE(InheritedAce1, FILE_ALL_ACCESS, 1, SECURITY_LOCAL_SYSTEM_RID),
+    ALLOWED_ACE(InheritedAce2, FILE_ALL_ACCESS, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS),
+    ALLOWED_ACE(InheritedAce2, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                  DOMAIN_ALIAS_RID_USERS),
+};
+
+// Ends a run that did not complete: the message (a format and the one path
+// it names; a number in it, the free bytes of a full drive, is 0), if any,
+// then back to input.
+static int Stop(const char *format, const char *argument)
 {
-    if (text)
+    char text[MESSAGE_SIZE];
+
+    if (format) {
+        wsprintfA(text, format, argument, 0);
         ShowMessage(text, MB_OK);
+    }
     SetInstallingState(0);
     return 0;
+}
+
+// Makes the installation folder, protected when the run creates it; an
+// existing folder keeps its permissions, and missing parents inherit theirs.
+// Returns 0 once the folder exists; otherwise the message to stop with (a
+// format naming the folder), or "" to stop without one.
+static const char *MakeInstallFolder(const char *folder)
+{
+    SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), (void *)&g_ProtectedFolder, TRUE };
+    char text[MESSAGE_SIZE];
+    DWORD error;
+
+    // A missing folder whose parent exists is made at once; deeper trees only
+    // after the user agrees.
+    if (CreateDirectoryA(folder, &sa))
+        return 0;
+    error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS)
+        return 0;
+    if (error == ERROR_ACCESS_DENIED)
+        return MSG_FOLDER_DENIED;
+    wsprintfA(text, MSG_FOLDER_MISSING_ASK, folder);
+    if (ShowMessage(text, MB_YESNO | MB_ICONQUESTION) == IDYES && CreateFolderTree(folder, sa.lpSecurityDescriptor))
+        return 0;
+    return "";
 }
 
 // Whether the composed paths of a run fit for this folder. The longest is the
@@ -50,7 +111,7 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     char root[MAX_PATH];
     char text[MESSAGE_SIZE];
     char commandLine[COMMAND_LINE_SIZE];
-    SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), NULL, TRUE };
+    const char *failure;
     DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters, currentLength;
     ULONGLONG freeBytes;
     const char *source;
@@ -64,11 +125,16 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     if (last >= 0 && folder[last] == '\\')
         folder[last] = '\0';
 
-    // Refuse a folder too long for the paths built from it, before anything is made.
-    if (!FolderFits(folder)) {
-        wsprintfA(text, MSG_FOLDER_DENIED, folder);
-        return Stop(text);
-    }
+    // A damaged installer writes nothing.
+    if (!CheckPayloads())
+        return Stop(NULL, NULL);
+
+    // Refuse a folder too long for the paths built from it, or one of the
+    // system's own, before anything is made.
+    if (!FolderFits(folder))
+        return Stop(MSG_FOLDER_DENIED, folder);
+    if (IsSystemFolder(folder))
+        return Stop(MSG_SYSTEM_FOLDER, folder);
 
     // Drive root: what precedes the first colon of the folder, or of the
     // current directory for a relative folder.
@@ -89,48 +155,33 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     lstrcpynA(root, source, colon + 1);
     lstrcatA(root, ":\\");
 
-    if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) {
-        wsprintfA(text, MSG_DRIVE_INVALID, root);
-        return Stop(text);
-    }
+    if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters))
+        return Stop(MSG_DRIVE_INVALID, root);
     freeBytes = (ULONGLONG)sectorsPerCluster * bytesPerSector * freeClusters;
     if (freeBytes < REQUIRED_FREE_BYTES) {
-        if (freeClusters == 0) {
-            wsprintfA(text, MSG_DISK_FULL, root, 0);
-            return Stop(text);
-        }
+        if (freeClusters == 0)
+            return Stop(MSG_DISK_FULL, root);
         wsprintfA(text, MSG_DISK_LOW_ASK, root, (int)(DWORD)freeBytes);
         if (ShowMessage(text, MB_YESNO | MB_ICONQUESTION) != IDYES)
-            return Stop(NULL);
+            return Stop(NULL, NULL);
     }
 
-    // A missing folder whose parent exists is made at once; deeper trees only
-    // after the user agrees.
-    if (!CreateDirectoryA(folder, &sa)) {
-        DWORD error = GetLastError();
-        if (error == ERROR_ACCESS_DENIED) {
-            wsprintfA(text, MSG_FOLDER_DENIED, folder);
-            return Stop(text);
-        }
-        if (error != ERROR_ALREADY_EXISTS) {
-            wsprintfA(text, MSG_FOLDER_MISSING_ASK, folder);
-            if (ShowMessage(text, MB_YESNO | MB_ICONQUESTION) != IDYES)
-                return Stop(NULL);
-            if (!CreateFolderTree(folder))
-                return Stop(NULL);
-        }
-    }
+    failure = MakeInstallFolder(folder);
+    if (failure)
+        return Stop(failure[0] ? failure : NULL, folder);
 
     for (i = 0; i < PACKAGE_ENTRY_COUNT; i++) {
         wsprintfA(text, MSG_PROGRESS, (i + 1) * 100 / PACKAGE_ENTRY_COUNT);
         SetWindowTextA(GetDlgItem(g_hDlg, IDC_PROGRESS), text);
-        if (!PlaceEntry(i, folder, addToStartMenu, addToDesktop, launchPath))
-            return Stop(NULL);
+        if (!PlaceEntry(i, folder, launchPath))
+            return Stop(NULL, NULL);
     }
+    // Links only to a complete installation: the program's, now that every
+    // file is in place.
+    PlaceShortcuts(&PackageTable[0], launchPath, addToStartMenu, addToDesktop);
 
     wsprintfA(commandLine, "\"%s\" %s", launchPath, PackageConfig.LaunchArguments);
     if (WinExec(commandLine, SW_SHOW) > 31)
         return 1;
-    wsprintfA(text, MSG_CANNOT_START, launchPath);
-    return Stop(text);
+    return Stop(MSG_CANNOT_START, launchPath);
 }

@@ -4,14 +4,21 @@
 LZOpenFileAProc g_LZOpenFileA;
 LZCopyProc g_LZCopy;
 LZCloseProc g_LZClose;
+LZInitProc g_LZInit;
 
 int BindLzLibrary(void)
 {
+    static const char *const names[] = { "LZOpenFileA", "LZCopy", "LZClose", "LZInit" };
+    void **const slots[] = { (void **)&g_LZOpenFileA, (void **)&g_LZCopy, (void **)&g_LZClose,
+                             (void **)&g_LZInit };
     char path[MAX_PATH];
     UINT length;
     HMODULE lz;
+    int i, bound = 1;
 
-    if (g_LZOpenFileA && g_LZCopy && g_LZClose)
+    for (i = 0; i < 4; i++)
+        bound = bound && *slots[i];
+    if (bound)
         return 1;
 
     // Only the copy in the system folder, by its full path. The module stays
@@ -23,11 +30,11 @@ int BindLzLibrary(void)
     lz = LoadLibraryA(path);
     if (!lz)
         return 0;
-    if (!g_LZOpenFileA)
-        g_LZOpenFileA = (LZOpenFileAProc)(void *)GetProcAddress(lz, "LZOpenFileA");
-    if (!g_LZCopy)
-        g_LZCopy = (LZCopyProc)(void *)GetProcAddress(lz, "LZCopy");
-    if (!g_LZClose)
-        g_LZClose = (LZCloseProc)(void *)GetProcAddress(lz, "LZClose");
-    return g_LZOpenFileA && g_LZCopy && g_LZClose;
+    bound = 1;
+    for (i = 0; i < 4; i++) {
+        if (!*slots[i])
+            *slots[i] = (void *)GetProcAddress(lz, names[i]);
+        bound = bound && *slots[i];
+    }
+    return bound;
 }

@@ -18,6 +18,9 @@
 #define MSG_TEMP_NOT_READ       "一時ファイル%sが読み込めませんでした。"
 #define MSG_NOT_WRITTEN         "%sが書き込めませんでした。"
 #define MSG_NOT_INSTALLED       "%sがインストールませんでした。"
+#define MSG_DAMAGED             "インストーラが壊れています。もう一度入手してください。"
+#define MSG_SYSTEM_FOLDER       "%sにはインストールできません。"
+#define MSG_UNUSABLE_NAME       "このフォルダの名前には使えない文字が含まれています。"
 
 // Large enough for the longest text above with a 259-byte path and a number.
 #define MESSAGE_SIZE 512

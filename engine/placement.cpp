@@ -1,6 +1,6 @@
 // PlaceEntry: one manifest entry from its resource, through a temporary file
 // and the LZ expand functions, to a new file beside its destination that is
-// renamed into place when complete; then its shortcuts.
+// renamed into place when complete.
 #include "engine.h"
 #include "messages.h"
 
@@ -114,23 +114,12 @@ static int ChooseDestination(PackageEntry *e, const char *folder, char *destFold
     return AppendPathName(dest, e->fileName);
 }
 
-int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDesktop, char *launchPath)
+int LoadPayload(int index, const void **data, DWORD *size)
 {
     PackageEntry *e = &PackageTable[index];
     char text[MESSAGE_SIZE];
-    char tempDir[MAX_PATH];
-    char tempName[MAX_PATH];
-    char destFolder[MAX_PATH];
-    char dest[MAX_PATH];
-    SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), NULL, TRUE };
-    OFSTRUCT ofs;
     HRSRC found;
     HGLOBAL loaded;
-    void *data;
-    DWORD size, written, length;
-    HANDLE file;
-    INT source;
-    const char *failure, *argument;
 
     found = FindResourceA(g_hInstance, MAKEINTRESOURCEA(e->resourceId), (LPCSTR)RT_RCDATA);
     if (!found) {
@@ -139,42 +128,90 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
         return 0;
     }
     // A payload of no bytes cannot be read: it would install an empty file.
-    size = SizeofResource(g_hInstance, found);
+    *size = SizeofResource(g_hInstance, found);
     loaded = LoadResource(g_hInstance, found);
-    if (!loaded || size == 0)
+    if (!loaded || *size == 0)
         return Fail(MSG_NO_LOAD, "");
-    data = LockResource(loaded);
-    if (!data)
+    *data = LockResource(loaded);
+    if (!*data)
         return Fail(MSG_NO_LOCK, "");
+    return 1;
+}
 
-    // The LZ functions read files, not memory: the payload goes to a temporary file first.
-    tempDir[0] = '\0';
-    tempName[0] = '\0';
-    // Without a temporary folder the buffer is not a path (and the current
-    // directory is no place for the file).
-    length = GetTempPathA(MAX_PATH, tempDir);
-    if (length == 0 || length >= MAX_PATH) {
-        tempDir[0] = '\0';
-        return Fail(MSG_TEMP_NOT_CREATED, tempDir);
+// The payload's copy, which the LZ functions read because they read files,
+// not memory: a new file in the temporary folder that no other process can
+// open, replace or delete while it lives, since every program of the user may
+// write that folder. It is created new under a name formed here (never an
+// existing file), shared with no one and not inherited, and the system
+// deletes it when its one handle closes, however the process ends. The
+// folder is taken by its exact name. Returns the handle, rewound and filled,
+// or INVALID_HANDLE_VALUE; name receives the name to report either way.
+static HANDLE CreatePayloadCopy(const void *data, DWORD size, char *name)
+{
+    static UINT unique;
+    WCHAR folder[MAX_PATH];
+    WCHAR wide[MAX_PATH];
+    WCHAR prefix[4];
+    const WCHAR *named = L"";
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD length, written, error;
+    UINT tries;
+
+    length = GetTempPathW(MAX_PATH, folder);
+    if (length && length < MAX_PATH && MultiByteToWideChar(CP_ACP, 0, PackageConfig.TempFilePrefix, -1, prefix, 4)) {
+        // A number names the file without creating it; a name that is taken
+        // is passed over for the next number.
+        for (tries = 0; tries < 0xFFFF; tries++) {
+            unique = unique % 0xFFFF + 1;
+            named = folder;
+            if (!GetTempFileNameW(folder, prefix, unique, wide))
+                break;
+            named = wide;
+            file = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+            error = GetLastError();
+            if (file != INVALID_HANDLE_VALUE || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS))
+                break;
+        }
     }
-    if (!GetTempFileNameA(tempDir, PackageConfig.TempFilePrefix, 0, tempName))
-        return Fail(MSG_TEMP_NOT_CREATED, tempDir);
-    file = CreateFileA(tempName, GENERIC_WRITE, 0, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    // A short temporary file would expand into a truncated program.
-    written = 0;
-    if (file != INVALID_HANDLE_VALUE) {
-        if (!WriteFile(file, data, size, &written, NULL))
-            written = 0;
+    // The name for a message, as well as the code page can give it: the
+    // file's, or the folder's when no file was named.
+    if (!WideCharToMultiByte(CP_ACP, 0, named, -1, name, MAX_PATH, NULL, NULL))
+        name[0] = '\0';
+    if (file == INVALID_HANDLE_VALUE)
+        return file;
+    // A short copy would expand into a truncated program.
+    if (!WriteFile(file, data, size, &written, NULL) || written != size
+        || SetFilePointer(file, 0, NULL, FILE_BEGIN) != 0) {
         CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
     }
-    if (written != size) {
-        DeleteFileA(tempName);
-        return Fail(MSG_TEMP_NOT_CREATED, tempName);
-    }
+    return file;
+}
 
-    source = BindLzLibrary() ? g_LZOpenFileA(tempName, &ofs, OF_READ) : -1;
+int PlaceEntry(int index, const char *folder, char *launchPath)
+{
+    PackageEntry *e = &PackageTable[index];
+    char tempName[MAX_PATH];
+    char destFolder[MAX_PATH];
+    char dest[MAX_PATH];
+    OFSTRUCT ofs;
+    const void *data;
+    DWORD size;
+    HANDLE file;
+    INT source;
+    const char *failure, *argument;
+
+    if (!LoadPayload(index, &data, &size))
+        return 0;
+    file = CreatePayloadCopy(data, size, tempName);
+    if (file == INVALID_HANDLE_VALUE)
+        return Fail(MSG_TEMP_NOT_CREATED, tempName);
+    // The LZ functions read the copy through its handle; closing the LZ
+    // handle closes the file, and with it the file is gone.
+    source = BindLzLibrary() ? g_LZInit((INT)(INT_PTR)file) : -1;
     if (source < 0) {
-        DeleteFileA(tempName);
+        CloseHandle(file);
         return Fail(MSG_TEMP_NOT_READ, tempName);
     }
 
@@ -189,10 +226,7 @@ int PlaceEntry(int index, const char *folder, int addToStartMenu, int addToDeskt
             failure = ExpandIntoPlace(source, destFolder, dest, e->overwrite);
     }
     g_LZClose(source);
-    DeleteFileA(tempName);
     if (failure)
         return Fail(failure, argument);
-
-    PlaceShortcuts(e, dest, addToStartMenu, addToDesktop);
     return 1;
 }

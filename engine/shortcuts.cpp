@@ -1,5 +1,7 @@
 // Shortcuts of an entry: one in the Start menu's program group, one on the
-// desktop. A convenience: no failure here stops the installation.
+// desktop. A convenience: no failure here stops the installation. The two
+// folders are the user's and are taken by their exact (UTF-16) paths: the
+// code page's best fit would turn a name it lacks into another folder's.
 #include "engine.h"
 #include <shlobj.h>
 
@@ -15,7 +17,7 @@ void PlaceShortcuts(PackageEntry *entry, const char *target, int addToStartMenu,
 {
     IMalloc *allocator = NULL;
     LPITEMIDLIST list;
-    char path[MAX_PATH];
+    WCHAR path[MAX_PATH];
 
     if (!entry->desktopLinkName)
         return;
@@ -24,14 +26,16 @@ void PlaceShortcuts(PackageEntry *entry, const char *target, int addToStartMenu,
 
     if (addToStartMenu && allocator && entry->startMenuLinkName
         && SHGetSpecialFolderLocation(g_hDlg, CSIDL_PROGRAMS, &list) == S_OK) {
-        if (SHGetPathFromIDListA(list, path) && AppendPathName(path, PackageConfig.ProgramGroupName)
-            && CreateFolderTree(path))
+        // The shell names only a folder that exists: the group is the one
+        // folder that may be missing.
+        if (SHGetPathFromIDListW(list, path) && AppendWideName(path, PackageConfig.ProgramGroupName)
+            && CreateWideFolder(path))
             CreateShortcut(target, path, entry->startMenuLinkName);
         allocator->Free(list);
     }
 
     if (addToDesktop && SHGetSpecialFolderLocation(g_hDlg, CSIDL_DESKTOPDIRECTORY, &list) == S_OK) {
-        if (SHGetPathFromIDListA(list, path))
+        if (SHGetPathFromIDListW(list, path))
             CreateShortcut(target, path, entry->desktopLinkName);
         if (allocator)
             allocator->Free(list);
@@ -43,17 +47,16 @@ void PlaceShortcuts(PackageEntry *entry, const char *target, int addToStartMenu,
         allocator->Release();
 }
 
-int CreateShortcut(const char *target, const char *folder, const char *name)
+int CreateShortcut(const char *target, WCHAR *path, const char *name)
 {
     IShellLinkA *link;
     IPersistFile *file;
-    char path[MAX_PATH];
-    WCHAR widePath[MAX_PATH];
     int result = 0;
 
-    // folder\name.lnk must fit a path buffer; a shorter name would be another file.
-    if (lstrlenA(folder) + 1 + lstrlenA(name) + 4 >= MAX_PATH)
+    // folder\name.lnk must fit the path buffer; a shorter name would be another file.
+    if (!AppendWideName(path, name) || lstrlenW(path) + 4 >= MAX_PATH)
         return 0;
+    lstrcatW(path, L".lnk");
 
     if (FAILED(CoCreateInstance(g_ClsidShellLink, NULL, CLSCTX_INPROC_SERVER, g_IidShellLinkA,
                                 (void **)&link)))
@@ -61,13 +64,7 @@ int CreateShortcut(const char *target, const char *folder, const char *name)
     link->SetPath(target);
     link->SetDescription(name);
     if (SUCCEEDED(link->QueryInterface(g_IidPersistFile, (void **)&file))) {
-        lstrcpyA(path, folder);
-        lstrcatA(path, "\\");
-        lstrcatA(path, name);
-        lstrcatA(path, ".lnk");
-        // An unconverted buffer is no file name: then nothing is saved.
-        if (MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH))
-            file->Save(widePath, TRUE);
+        file->Save(path, TRUE);
         file->Release();
         result = 1;
     }

@@ -26,7 +26,8 @@ set(ZORVIK_REQUIRED_SPACE ${CMAKE_MATCH_1})
 
 # zorvik_payload_resources(<object library> <package folder> <output folder> [LIMIT <bytes>])
 # Compresses the sixteen files of a package folder into SZDD payloads and makes
-# the object library of the resource script that carries them. With LIMIT the
+# the object library of the resource script that carries them, with the table
+# of their checksums (PayloadChecksums) that the installer checks them against. With LIMIT the
 # package table is printed, and the build stops when the installation-folder
 # files expand to more than LIMIT bytes.
 function(zorvik_payload_resources target folder out)
@@ -50,6 +51,10 @@ function(zorvik_payload_resources target folder out)
     string(APPEND rc "${id} RCDATA \"${out}/${name}.sz\"\n")
   endforeach()
   file(CONFIGURE OUTPUT ${out}/payloads.rc CONTENT "${rc}")
+  add_custom_command(OUTPUT ${out}/payload_checksums.cpp
+    COMMAND ${PAYLOAD_CHECKSUMS_EXECUTABLE} ${out}/payload_checksums.cpp ${built}
+    DEPENDS ${built} ${PAYLOAD_CHECKSUMS_EXECUTABLE} host_tools
+    COMMENT "Recording the payloads' checksums" VERBATIM)
   if(P_LIMIT)
     string(REPLACE ";" "," table "${table}")
     add_custom_command(OUTPUT ${out}/package-table.txt
@@ -60,8 +65,10 @@ function(zorvik_payload_resources target folder out)
       COMMENT "Checking the package" VERBATIM)
     list(APPEND built ${out}/package-table.txt)
   endif()
-  add_custom_target(${target}_files ALL DEPENDS ${built})
-  add_library(${target} OBJECT ${out}/payloads.rc)
+  add_custom_target(${target}_files ALL DEPENDS ${built} ${out}/payload_checksums.cpp)
+  add_library(${target} OBJECT ${out}/payloads.rc ${out}/payload_checksums.cpp)
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/package)
+  target_link_libraries(${target} PRIVATE zorvik_product)
   set_source_files_properties(${out}/payloads.rc PROPERTIES OBJECT_DEPENDS "${built}")
   add_dependencies(${target} ${target}_files)
 endfunction()

@@ -233,14 +233,27 @@ TEST_F(DialogBrowseChoice, ReplacesTheWholeTextAndFreesTheList) {
     EXPECT_EQ(allocator.references, 0u) << "the allocator is released";
 }
 
-TEST_F(DialogBrowseChoice, ListWithoutAPathKeepsTheTextAndIsFreed) {
+// A list without a path, or a folder whose name the code page cannot spell
+// exactly (U+00A5 would become a backslash), leaves the text; the latter is
+// said. Either way the list is freed.
+TEST_F(DialogBrowseChoice, AChoiceWithoutAnExactPathKeepsTheText) {
     Open();
-    Hooks::Installed getPath = PathFromList::Install("shell32.dll", "SHGetPathFromIDListA");
-    PathFromList::FailNext([](int, LPCITEMIDLIST, LPSTR) { return FALSE; });
+    MessageBoxScript boxes;
+    Hooks::Installed getPath = PathFromList::Install("shell32.dll", "SHGetPathFromIDListW");
     SetDlgItemTextA(dlg, IDC_FOLDER, "D:\\Typed");
+    PathFromList::base = [](LPCITEMIDLIST, LPWSTR) { return FALSE; };
+    EXPECT_EQ(Command(IDC_BROWSE), 0);
+    EXPECT_TRUE(boxes.boxes().empty());
+    PathFromList::base = [](LPCITEMIDLIST, LPWSTR out) {
+        lstrcpyW(out, L"C:\\Users\\x\u00A5..\u00A5..\u00A5Windows");
+        return TRUE;
+    };
     EXPECT_EQ(Command(IDC_BROWSE), 0);
     EXPECT_EQ(Text(IDC_FOLDER), "D:\\Typed");
-    EXPECT_EQ(allocator.freed, std::vector<void *>{g_browseAnswer});
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, "このフォルダの名前には使えない文字が含まれています。");
+    EXPECT_EQ(boxes.boxes()[0].owner, dlg);
+    EXPECT_EQ(allocator.freed, (std::vector<void *>{g_browseAnswer, g_browseAnswer}));
     EXPECT_EQ(allocator.references, 0u);
 }
 

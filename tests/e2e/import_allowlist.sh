@@ -8,24 +8,27 @@ set -euo pipefail
 objdump=$1 exe=$2
 
 # The installer's own platform calls; then, per DLL, the loader functions that
-# bind LZ32 at run time, the code page 932 helpers, and the functions the
-# engine uses to check lengths, to tell a complete file from a torn one and to
-# rename a complete file into place.
+# bind LZ32 at run time, the code page 932 helpers, the functions the engine
+# uses to check lengths, to tell a complete file from a torn one and to rename
+# a complete file into place, and those that reach a folder or file by its
+# exact (UTF-16) name or tell one folder from another.
 declare -A allowed=(
   [KERNEL32.DLL]="
     CloseHandle CreateDirectoryA CreateFileA DeleteFileA ExitProcess FindResourceA
     GetCurrentDirectoryA GetDiskFreeSpaceA GetLastError GetSystemDirectoryA GetTempFileNameA
-    GetTempPathA GetWindowsDirectoryA LoadResource LockResource MultiByteToWideChar OpenFile
+    GetWindowsDirectoryA LoadResource LockResource MultiByteToWideChar OpenFile
     SizeofResource WinExec WriteFile lstrcatA lstrcmpiA lstrcpyA lstrcpynA lstrlenA
     FreeLibrary GetModuleHandleA GetProcAddress LoadLibraryA LoadLibraryExA
     IsDBCSLeadByte
-    GetFileAttributesA GetFileAttributesExA GetFullPathNameA MoveFileExA FlushFileBuffers"
+    GetFileAttributesA GetFileAttributesExA GetFullPathNameA MoveFileExA FlushFileBuffers
+    GetTempPathW GetTempFileNameW CreateFileW SetFilePointer CreateDirectoryW
+    WideCharToMultiByte lstrcatW lstrlenW GetFileInformationByHandle GetSystemWindowsDirectoryA"
   [USER32.DLL]="
     CheckDlgButton DialogBoxParamA EnableWindow EndDialog GetDlgItem GetDlgItemTextA
     GetSystemMetrics GetWindowRect GetWindowTextA IsDlgButtonChecked MessageBoxA MoveWindow
     SetDlgItemTextA SetWindowTextA ShowWindow wsprintfA
     CharNextA CharPrevA"
-  [SHELL32.DLL]="SHBrowseForFolderA SHGetMalloc SHGetPathFromIDListA SHGetSpecialFolderLocation"
+  [SHELL32.DLL]="SHBrowseForFolderA SHGetMalloc SHGetPathFromIDListW SHGetSpecialFolderLocation"
   [OLE32.DLL]="CoCreateInstance CoInitialize CoUninitialize CoTaskMemFree"
   [ADVAPI32.DLL]="RegCloseKey RegOpenKeyExA RegQueryValueExA"
 )

@@ -52,6 +52,7 @@ EngineTest::EngineTest() : scratch("engine"), system("system") {
     savedOpen_ = g_LZOpenFileA;
     savedCopy_ = g_LZCopy;
     savedClose_ = g_LZClose;
+    savedInit_ = g_LZInit;
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) savedOverwrite_[i] = PackageTable[i].overwrite;
     hooks_.push_back(SystemFolder::Install("kernel32.dll", "GetSystemDirectoryA"));
     SystemFolder::base = [this](LPSTR buffer, UINT size) { return Hooks::AnswerFolder(system.path(), buffer, size); };
@@ -61,8 +62,12 @@ EngineTest::EngineTest() : scratch("engine"), system("system") {
         r.mode = show;
     };
     StartProgram::base = [](LPCSTR, UINT) -> UINT { return 33; };
-    hooks_.push_back(TempFileName::Install("kernel32.dll", "GetTempFileNameA"));
-    TempFileName::after = [](CallRecord &r, UINT result, LPCSTR, LPCSTR, UINT, LPSTR name) {
+    hooks_.push_back(TempFileName::Install("kernel32.dll", "GetTempFileNameW"));
+    TempFileName::after = [](CallRecord &r, UINT result, LPCWSTR, LPCWSTR, UINT, LPWSTR name) {
+        if (result) r.output = Hooks::CheckedWidePath(TempFileName::counter, name);
+    };
+    hooks_.push_back(WorkFileName::Install("kernel32.dll", "GetTempFileNameA"));
+    WorkFileName::after = [](CallRecord &r, UINT result, LPCSTR, LPCSTR, UINT, LPSTR name) {
         if (result) r.output = name;
     };
     boxes = std::make_unique<MessageBoxScript>();
@@ -73,6 +78,7 @@ EngineTest::~EngineTest() {
     g_LZOpenFileA = savedOpen_;
     g_LZCopy = savedCopy_;
     g_LZClose = savedClose_;
+    g_LZInit = savedInit_;
 }
 
 std::vector<UINT> EngineTest::ShowCommands() const {
@@ -83,7 +89,7 @@ std::vector<UINT> EngineTest::ShowCommands() const {
 
 std::vector<std::string> EngineTest::TempNames() const {
     std::vector<std::string> out;
-    for (const CallRecord &c : Hooks::Calls({&TempFileName::counter}))
+    for (const CallRecord &c : Hooks::Calls({&TempFileName::counter, &WorkFileName::counter}))
         if (!c.output.empty()) out.push_back(c.output);
     return out;
 }

@@ -42,7 +42,6 @@ private:
 // answers 33 without starting anything, and temporary names are remembered.
 using SystemFolder = COUNTED(GetSystemDirectoryA);
 using StartProgram = COUNTED(WinExec);
-using TempFileName = COUNTED(GetTempFileNameA);
 
 // The base of the tests that run the engine: a dialog, scripted message
 // boxes, a scratch installation folder and system folder, and the hooks
@@ -63,7 +62,8 @@ protected:
     // What WinExec was given.
     std::vector<std::string> CommandLines() const { return Hooks::Paths({&StartProgram::counter}); }
     std::vector<UINT> ShowCommands() const;
-    // The names GetTempFileNameA handed out, and those whose files still exist.
+    // The names handed out for payload copies and for files beside a
+    // destination, and those whose files still exist.
     std::vector<std::string> TempNames() const;
     std::vector<std::string> SurvivingTempNames() const;
 
@@ -78,6 +78,7 @@ private:
     LZOpenFileAProc savedOpen_;
     LZCopyProc savedCopy_;
     LZCloseProc savedClose_;
+    LZInitProc savedInit_;
     std::vector<Hooks::Installed> hooks_;
 };
 

@@ -126,17 +126,36 @@ TEST_F(PlacementTest, AReadOnlyDestinationStopsAtItsEntryAndIsKept) {
     EXPECT_TRUE(CommandLines().empty());
 }
 
-TEST_F(PlacementTest, AMissingResourceNamesIndexAndIdentifier) {
+// Every payload is looked up and checked before the run makes anything.
+TEST_F(PlacementTest, AMissingOrDamagedPayloadStopsTheRunBeforeAnythingIsMade) {
     const int missing = 7;
-    ResourceFaults faults;
-    FindResourceHook::counter.failAt = missing + 1;   // one lookup per entry
+    {
+        ResourceFaults faults;
+        FindResourceHook::counter.failAt = missing + 1;   // one lookup per entry
+        EXPECT_EQ(0, Run(Install()));
+        EXPECT_EQ("Internal error in OnStart():FindResource(" + std::to_string(missing) + "," +
+                      std::to_string(PackageTable[missing].resourceId) + ").",
+                  OnlyBox().text);
+    }
+    // One byte of the last payload differs from what the build recorded.
+    boxes->clear();
+    HMODULE self = GetModuleHandleA(nullptr);
+    HRSRC found = FindResourceA(self, MAKEINTRESOURCEA(PackageTable[kLastEntry].resourceId), RT_RCDATA);
+    const char *genuine = static_cast<const char *>(LockResource(LoadResource(self, found)));
+    std::string damaged(genuine, SizeofResource(self, found));
+    damaged[damaged.size() / 2] ^= 0x10;
+    Hooks::Installed lock = LockResourceHook::Install("kernel32.dll", "LockResource");
+    LockResourceHook::base = [&](HGLOBAL h) -> LPVOID {
+        LPVOID p = LockResourceHook::real(h);
+        return p == genuine ? &damaged[0] : p;
+    };
     EXPECT_EQ(0, Run(Install()));
-    EXPECT_EQ("Internal error in OnStart():FindResource(" + std::to_string(missing) + "," +
-                  std::to_string(PackageTable[missing].resourceId) + ").",
-              OnlyBox().text);
-    ExpectInstalled(Install(), 0, missing - 1);
-    ExpectNotInstalled(Install(), missing, kLastFolderEntry);
-    EXPECT_EQ(2u * missing, TempNames().size());
+    EXPECT_EQ("インストーラが壊れています。もう一度入手してください。", OnlyBox().text);
+    EXPECT_EQ(UINT(MB_OK), OnlyBox().type);
+    EXPECT_FALSE(FolderExists(Install()));
+    EXPECT_TRUE(TempNames().empty());
+    EXPECT_TRUE(CommandLines().empty());
+    EXPECT_TRUE(dialog.InInputState());
 }
 
 TEST_F(PlacementTest, ResourcesThatCannotBeLoadedOrLocked) {
@@ -158,7 +177,7 @@ TEST_F(PlacementTest, ResourcesThatCannotBeLoadedOrLocked) {
 }
 
 TEST_F(PlacementTest, NoTemporaryNameStopsBeforeAnyWrite) {
-    TempFileName::FailNext([](int, LPCSTR, LPCSTR, UINT, LPSTR) -> UINT {
+    TempFileName::FailNext([](int, LPCWSTR, LPCWSTR, UINT, LPWSTR) -> UINT {
         SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     });
@@ -168,25 +187,75 @@ TEST_F(PlacementTest, NoTemporaryNameStopsBeforeAnyWrite) {
     EXPECT_TRUE(dialog.InInputState());
 }
 
-TEST_F(PlacementTest, ATemporaryFileThatCannotBeWrittenIsNamedAndRemoved) {
-    Hooks::Installed create = CreateFileHook::Install("kernel32.dll", "CreateFileA");
-    CreateFileHook::FailNext([](int, LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    });
+TEST_F(PlacementTest, ACopyThatCannotBeCreatedWrittenOrReadIsNamedAndLeavesNothing) {
+    {
+        Hooks::Installed create = CreateWideFile::Install("kernel32.dll", "CreateFileW");
+        CreateWideFile::FailNext([](int, LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        });
+        EXPECT_EQ(0, Run(Install()));
+    }
+    {
+        Hooks::Installed write = WriteFileHook::Install("kernel32.dll", "WriteFile");
+        WriteFileHook::FailNext([](int, HANDLE, LPCVOID, DWORD, LPDWORD done, LPOVERLAPPED) {
+            *done = 0;
+            SetLastError(ERROR_DISK_FULL);
+            return FALSE;
+        });
+        EXPECT_EQ(0, Run(Install()));
+    }
+    LzHooks lz;
+    Hooks::Installed init = LzInit::InstallPointer(&g_LZInit, "LZInit");
+    LzInit::FailNext([](int, INT) -> INT { return LZERROR_BADINHANDLE; });
     EXPECT_EQ(0, Run(Install()));
-    ASSERT_EQ(1u, TempNames().size());
-    EXPECT_EQ(Format("一時ファイル%sが作成できませんでした。", TempNames()[0]), OnlyBox().text);
+
+    const std::vector<std::string> names = TempNames();
+    ASSERT_EQ(3u, names.size());
+    ASSERT_EQ(3u, boxes->boxes().size());
+    EXPECT_EQ(Format("一時ファイル%sが作成できませんでした。", names[0]), boxes->boxes()[0].text);
+    EXPECT_EQ(Format("一時ファイル%sが作成できませんでした。", names[1]), boxes->boxes()[1].text);
+    EXPECT_EQ(Format("一時ファイル%sが読み込めませんでした。", names[2]), boxes->boxes()[2].text);
     EXPECT_TRUE(SurvivingTempNames().empty());
+    EXPECT_TRUE(TempFiles().empty());
+    ExpectNotInstalled(Install(), 0, 0);
 }
 
-TEST_F(PlacementTest, ATemporaryFileThatCannotBeOpenedForExpansion) {
+// Every program of the user may write the temporary folder. While the run
+// expands its copy of a payload, nothing else can open, replace or delete
+// it; a name that is already taken is never opened; and the copy is gone
+// once its handle closes.
+TEST_F(PlacementTest, ThePayloadCopyIsReachedOnlyThroughItsOwnHandle) {
+    const std::string taken = TempFolder() + "ZINtaken.tmp";
+    WriteWholeFile(taken, "another program's file");
+    const std::string other = scratch / "other.sz";
+    WriteWholeFile(other, OriginalOf(0));
+    TempFileName::base = [&](LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name) -> UINT {
+        if (TempFileName::counter.calls == 1) {
+            lstrcpyW(name, Wide(taken).c_str());
+            return unique;
+        }
+        return TempFileName::real(folder, prefix, unique, name);
+    };
     LzHooks lz;
-    LzOpen::FailNext([](int, LPSTR, LPOFSTRUCT, WORD) -> INT { return LZERROR_BADINHANDLE; });
-    EXPECT_EQ(0, Run(Install()));
-    ASSERT_EQ(1u, TempNames().size());
-    EXPECT_EQ(Format("一時ファイル%sが読み込めませんでした。", TempNames()[0]), OnlyBox().text);
+    std::vector<std::string> reached;
+    LzCopy::base = [&](INT source, INT target) {
+        const std::wstring copy = Wide(Hooks::Calls({&TempFileName::counter}).back().output);
+        HANDLE h = CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) reached.push_back("opened"), CloseHandle(h);
+        if (MoveFileExW(Wide(other).c_str(), copy.c_str(), MOVEFILE_REPLACE_EXISTING)) reached.push_back("replaced");
+        if (DeleteFileW(copy.c_str())) reached.push_back("deleted");
+        return LzCopy::real(source, target);
+    };
+    ASSERT_EQ(1, Run(Install()));
+    EXPECT_TRUE(reached.empty()) << reached.front();
+    EXPECT_EQ("another program's file", ReadWholeFile(taken));
+    DeleteFileA(taken.c_str());
+    ExpectInstalled(Install(), 0, kLastFolderEntry);
+    EXPECT_EQ(size_t(PACKAGE_ENTRY_COUNT + 1), Hooks::Calls({&TempFileName::counter}).size());
     EXPECT_TRUE(SurvivingTempNames().empty());
+    EXPECT_TRUE(TempFiles().empty());
 }
 
 TEST_F(PlacementTest, WithoutLz32TheFirstEntryFails) {
@@ -194,6 +263,7 @@ TEST_F(PlacementTest, WithoutLz32TheFirstEntryFails) {
     g_LZOpenFileA = nullptr;
     g_LZCopy = nullptr;
     g_LZClose = nullptr;
+    g_LZInit = nullptr;
     EXPECT_EQ(0, Run(Install()));
     ASSERT_EQ(1u, TempNames().size());
     EXPECT_EQ(Format("一時ファイル%sが読み込めませんでした。", TempNames()[0]), OnlyBox().text);
@@ -250,9 +320,9 @@ TEST_F(PlacementTest, TheOpenFileRecordLimitsTheDestinationPath) {
     std::string over = fits + std::string(5, 'b');  // even "ZIN1.tmp" reaches 128 bytes
     CreateDirectoryA(fits.c_str(), nullptr);
     CreateDirectoryA(over.c_str(), nullptr);
-    EXPECT_EQ(1, UnderTest([&] { return PlaceEntry(longest, fits.c_str(), 0, 0, launch); }));
+    EXPECT_EQ(1, UnderTest([&] { return PlaceEntry(longest, fits.c_str(), launch); }));
     ExpectInstalled(fits, longest, longest);
-    EXPECT_EQ(0, UnderTest([&] { return PlaceEntry(longest, over.c_str(), 0, 0, launch); }));
+    EXPECT_EQ(0, UnderTest([&] { return PlaceEntry(longest, over.c_str(), launch); }));
     EXPECT_EQ(Format("%sが書き込めませんでした。", over + "\\" + name), OnlyBox().text);
     EXPECT_TRUE(SurvivingTempNames().empty());
     EXPECT_TRUE(ListFolder(over).empty());

@@ -110,7 +110,9 @@ TEST_F(RunTest, SixteenPercentagesPrecedeTheirEntriesAndEndAt100) {
     };
     ASSERT_EQ(1, Run(scratch / "inst"));
 
+    // Every payload is checked before the first percentage, then placed.
     std::vector<std::string> expected;
+    for (const PackageEntry &e : PackageTable) expected.push_back("resource " + std::to_string(e.resourceId));
     const int percents[] = {6, 12, 18, 25, 31, 37, 43, 50, 56, 62, 68, 75, 81, 87, 93, 100};
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) {
         expected.push_back("progress インストール中．．．" + std::to_string(percents[i]) + "%");
@@ -190,6 +192,32 @@ TEST_F(RunTest, AProgramThatCannotStartIsReported) {
     EXPECT_EQ(Format("%sが起動できません。", folder + "\\" + PackageTable[0].fileName), boxes->boxes()[0].text);
     EXPECT_EQ(UINT(MB_OK), boxes->boxes()[0].type);
     EXPECT_TRUE(dialog.InInputState());
+}
+
+// The system's own folders are refused in every spelling before anything is
+// made, and their files are left alone.
+TEST_F(RunTest, TheSystemsOwnFoldersAreRefused) {
+    const std::string library = system / PackageTable[kLastEntry].fileName;
+    WriteWholeFile(library, "the system's own copy");
+    char windows[MAX_PATH];
+    GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    std::string lower = system.path();
+    CharLowerA(&lower[0]);
+    const std::string name = system.path().substr(system.path().rfind('\\') + 1);
+    const std::vector<std::string> spellings = {system.path(), lower + "\\.\\", scratch / "..\\" + name,
+                                                std::string(windows) + "\\..\\" + (windows + 3)};
+    for (const std::string &folder : spellings) {
+        SCOPED_TRACE(folder);
+        boxes->clear();
+        EXPECT_EQ(0, Run(folder));
+        ASSERT_EQ(1u, boxes->boxes().size());
+        std::string shown = folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
+        EXPECT_EQ(Format("%sにはインストールできません。", shown), boxes->boxes()[0].text);
+        EXPECT_TRUE(dialog.InInputState());
+    }
+    EXPECT_EQ(std::vector<std::string>{PackageTable[kLastEntry].fileName}, ListFolder(system.path()));
+    EXPECT_EQ("the system's own copy", ReadWholeFile(library));
+    EXPECT_TRUE(CommandLines().empty());
 }
 
 // The one test that really starts the installed program, then closes it.

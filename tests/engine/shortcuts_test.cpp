@@ -5,6 +5,8 @@
 
 #include <shlobj.h>
 
+#include <map>
+
 namespace {
 
 std::string SpecialFolder(int csidl) {
@@ -45,13 +47,19 @@ protected:
 };
 
 TEST_F(ShortcutsTest, CreateShortcutWritesALinkWithTargetAndDescription) {
-    EXPECT_EQ(1, UnderTest([&] { return CreateShortcut(target.c_str(), scratch.path().c_str(), "Program"); }));
+    // The folder's buffer, in which the link's path is built.
+    auto create = [&](const std::string &to, const char *name) {
+        std::wstring folder = Wide(scratch.path());
+        folder.resize(MAX_PATH);
+        return UnderTest([&] { return CreateShortcut(to.c_str(), &folder[0], name); });
+    };
+    EXPECT_EQ(1, create(target, "Program"));
     ExpectLink(scratch / "Program.lnk", target, "Program");
 
     // A link of that name is replaced.
     WriteWholeFile(scratch / "Other.lnk", "not a link at all");
     const std::string other = scratch / "Other.exe";
-    EXPECT_EQ(1, UnderTest([&] { return CreateShortcut(other.c_str(), scratch.path().c_str(), "Other"); }));
+    EXPECT_EQ(1, create(other, "Other"));
     ExpectLink(scratch / "Other.lnk", other, "Other");
 }
 
@@ -97,9 +105,9 @@ TEST_F(ShortcutsTest, ExistingLinksAreReplaced) {
 }
 
 TEST_F(ShortcutsTest, AGroupFolderThatCannotBeMadeIsReportedAndTheRestGoesOn) {
-    Hooks::Installed mkdir = MakeFolder::Install("kernel32.dll", "CreateDirectoryA");
-    MakeFolder::base = [this](LPCSTR path, LPSECURITY_ATTRIBUTES sa) -> BOOL {
-        if (group != path) return MakeFolder::real(path, sa);
+    Hooks::Installed mkdir = MakeWideFolder::Install("kernel32.dll", "CreateDirectoryW");
+    MakeWideFolder::base = [this](LPCWSTR path, LPSECURITY_ATTRIBUTES sa) -> BOOL {
+        if (Wide(group) != path) return MakeWideFolder::real(path, sa);
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     };
@@ -111,12 +119,48 @@ TEST_F(ShortcutsTest, AGroupFolderThatCannotBeMadeIsReportedAndTheRestGoesOn) {
     ExpectLink(desktopLink, target, desktopName);
 }
 
-TEST_F(ShortcutsTest, ARunLinksToTheInstalledProgram) {
+// Links point only at a complete installation: a run that stops at its
+// second file makes none; one that completes makes both.
+TEST_F(ShortcutsTest, ARunLinksToTheInstalledProgramOnlyWhenComplete) {
     std::string folder = scratch / "inst";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string second = folder + "\\" + PackageTable[1].fileName;
+    WriteWholeFile(second, "kept");
+    SetFileAttributesA(second.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(0, Run(folder, 1, 1));
+    EXPECT_FALSE(FolderExists(group));
+    EXPECT_FALSE(FileExists(desktopLink));
+
+    SetFileAttributesA(second.c_str(), FILE_ATTRIBUTE_NORMAL);
     ASSERT_EQ(1, Run(folder, 1, 1));
     const std::string program = folder + "\\" + PackageTable[0].fileName;
     ExpectLink(startLink, program, startName);
     ExpectLink(desktopLink, program, desktopName);
+}
+
+// The user's folders are taken by their exact names, even ones the code
+// page cannot spell: a best fit would put the links into other folders.
+TEST_F(ShortcutsTest, LinksGoIntoFoldersNamedOutsideTheCodePage) {
+    const std::wstring programs = Wide(scratch.path()) + L"\\Zo\u00EB\u00A5..\u00A5Programs";
+    const std::wstring desktop = Wide(scratch.path()) + L"\\Zo\u00EB Desktop";
+    ASSERT_TRUE(CreateDirectoryW(programs.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(desktop.c_str(), nullptr));
+    std::map<LPITEMIDLIST, int> lists;
+    Hooks::Installed special = SpecialFolder::Install("shell32.dll", "SHGetSpecialFolderLocation");
+    SpecialFolder::after = [&](CallRecord &, HRESULT hr, HWND, int csidl, LPITEMIDLIST *out) {
+        if (hr == S_OK) lists[*out] = csidl;
+    };
+    Hooks::Installed path = PathFromList::Install("shell32.dll", "SHGetPathFromIDListW");
+    PathFromList::base = [&](LPCITEMIDLIST list, LPWSTR out) -> BOOL {
+        lstrcpyW(out, (lists[const_cast<LPITEMIDLIST>(list)] == CSIDL_PROGRAMS ? programs : desktop).c_str());
+        return TRUE;
+    };
+    Place(1, 1);
+    EXPECT_TRUE(boxes->boxes().empty());
+    const std::wstring group = programs + L"\\" + Wide(PackageConfig.ProgramGroupName);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((group + L"\\" + Wide(startName) + L".lnk").c_str()));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((desktop + L"\\" + Wide(desktopName) + L".lnk").c_str()));
+    EXPECT_EQ(2u, ListFolder(scratch.path()).size()) << "nothing made under a look-alike name";
 }
 
 }  // namespace

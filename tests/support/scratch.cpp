@@ -87,3 +87,10 @@ std::string TempFolder() {
 }
 
 std::vector<std::string> TempFiles() { return ListFolder(TempFolder(), "ZIN*.tmp"); }
+
+std::wstring Wide(const std::string &ansi) {
+    std::wstring out(ansi.size() + 1, L'\0');
+    out.resize(MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &out[0], static_cast<int>(out.size())));
+    if (!out.empty()) out.pop_back();
+    return out;
+}

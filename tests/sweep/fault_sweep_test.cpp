@@ -3,8 +3,11 @@
 // cleanly to count every platform call, and then once for every (function,
 // call number, failure kind) with exactly that call failing. Every run is held
 // to the same rules: the right result, the right messages, no damaged file,
-// no stray temporary file, nothing made outside the allowed places, every
-// path terminated within MAX_PATH, and the dialog back in its input state.
+// nothing left in the temporary folder or open, nothing made outside the
+// allowed places (and nothing at all by a run that stops before its first
+// folder), the protected descriptor on the installation folder alone, no link
+// to an incomplete installation, every path terminated within MAX_PATH, and
+// the dialog back in its input state.
 #include <windows.h>
 #include <shlobj.h>
 #include <gtest/gtest.h>
@@ -47,6 +50,9 @@ struct RunState {
     std::vector<UINT> shows;
     std::vector<INT_PTR> ended;
     std::set<INT> lzOpen;
+    std::set<HANDLE> filesOpen;   // opened by CreateFileA/W and not yet closed or handed to LZInit
+    DWORD resourceSize = 0;       // the last SizeofResource answer
+    std::string damaged;          // a payload handed out with one byte changed
     std::vector<HKEY> keysOpen;
     std::map<const void *, int> specialLists;   // item-id list -> CSIDL
     LPITEMIDLIST browseList = nullptr;
@@ -123,13 +129,29 @@ void InstallHooks() {
 
     add(MakeFolder::Install("kernel32.dll", "CreateDirectoryA"));
     MakeFolder::counter.variants = {"FALSE, ERROR_ACCESS_DENIED", "FALSE, ERROR_PATH_NOT_FOUND"};
+    // Whose folder may carry a descriptor is decided with the run's paths
+    // (mode 1: it carries one); any descriptor must be the protected one.
     MakeFolder::inspect = [](CallRecord &r, LPCSTR path, LPSECURITY_ATTRIBUTES sa) {
         r.path = Hooks::CheckedPath(MakeFolder::counter, path);
-        if (!sa || sa->lpSecurityDescriptor || !sa->bInheritHandle)
-            Hooks::Violation("CreateDirectoryA without inheritable, descriptor-less attributes");
+        if (!sa || !sa->bInheritHandle) Hooks::Violation("CreateDirectoryA without inheritable attributes");
+        r.mode = sa && sa->lpSecurityDescriptor;
+        const std::string fault = r.mode ? ProtectedFolderFault(sa->lpSecurityDescriptor) : "";
+        if (!fault.empty()) Hooks::Violation("CreateDirectoryA " + r.path + " with a descriptor: " + fault);
     };
     MakeFolder::fail = [](int v, LPCSTR, LPSECURITY_ATTRIBUTES) -> BOOL {
         SetLastError(v == 0 ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    };
+
+    // The program group, by its exact name.
+    add(MakeWideFolder::Install("kernel32.dll", "CreateDirectoryW"));
+    MakeWideFolder::counter.variants = {"FALSE, ERROR_ACCESS_DENIED"};
+    MakeWideFolder::inspect = [](CallRecord &r, LPCWSTR path, LPSECURITY_ATTRIBUTES sa) {
+        r.path = Hooks::CheckedWidePath(MakeWideFolder::counter, path);
+        if (sa && sa->lpSecurityDescriptor) Hooks::Violation("the program group made with a descriptor");
+    };
+    MakeWideFolder::fail = [](int, LPCWSTR, LPSECURITY_ATTRIBUTES) -> BOOL {
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     };
 
@@ -212,48 +234,125 @@ void InstallHooks() {
     add(SizeofResourceHook::Install("kernel32.dll", "SizeofResource"));
     SizeofResourceHook::counter.variants = {"0"};
     SizeofResourceHook::fail = [](int, HMODULE, HRSRC) -> DWORD { return 0; };
+    SizeofResourceHook::after = [](CallRecord &, DWORD size, HMODULE, HRSRC) { g_run.resourceSize = size; };
     add(LoadResourceHook::Install("kernel32.dll", "LoadResource"));
     LoadResourceHook::counter.variants = {"NULL"};
     LoadResourceHook::fail = [](int, HMODULE, HRSRC) -> HGLOBAL { return nullptr; };
     add(LockResourceHook::Install("kernel32.dll", "LockResource"));
-    LockResourceHook::counter.variants = {"NULL"};
-    LockResourceHook::fail = [](int, HGLOBAL) -> LPVOID { return nullptr; };
+    // A damaged payload can only meet the check: the image's resources do not
+    // change between the check and the placement (Applies).
+    LockResourceHook::counter.variants = {"NULL", "the payload with one byte changed"};
+    LockResourceHook::fail = [](int v, HGLOBAL h) -> LPVOID {
+        if (v == 0) return nullptr;
+        g_run.damaged.assign(static_cast<const char *>(LockResourceHook::real(h)), g_run.resourceSize);
+        if (!g_run.damaged.empty()) g_run.damaged[g_run.damaged.size() / 2] ^= 0x10;
+        return &g_run.damaged[0];
+    };
+    // Every payload is checked before the run makes anything; the folder
+    // checks after the last one belong to no entry.
+    LockResourceHook::after = [](CallRecord &, LPVOID, HGLOBAL) {
+        if (LockResourceHook::counter.calls == PACKAGE_ENTRY_COUNT) Hooks::entry = -1;
+    };
 
-    add(TempPath::Install("kernel32.dll", "GetTempPathA"));
+    // The payload's copy: a name formed in the temporary folder, created new
+    // by the one handle that reads it and deleted when that handle closes.
+    add(TempPath::Install("kernel32.dll", "GetTempPathW"));
     TempPath::counter.variants = {"0 with the buffer unterminated"};
-    TempPath::base = [](DWORD n, LPSTR b) -> DWORD { return Hooks::AnswerFolder(WithBackslash(g_layout.tmp), b, n); };
-    TempPath::fail = [](int, DWORD n, LPSTR b) -> DWORD {
-        if (b) Poison(b, n);
+    TempPath::base = [](DWORD n, LPWSTR b) -> DWORD { return AnswerWideFolder(WithBackslash(g_layout.tmp), b, n); };
+    TempPath::fail = [](int, DWORD n, LPWSTR b) -> DWORD {
+        if (b) Poison(b, n * sizeof(WCHAR));
         SetLastError(ERROR_ENVVAR_NOT_FOUND);
         return 0;
     };
-    TempPath::after = [](CallRecord &r, DWORD, DWORD n, LPSTR) {
+    TempPath::after = [](CallRecord &r, DWORD, DWORD n, LPWSTR) {
         r.mode = static_cast<long>(n);
-        if (n > MAX_PATH) Hooks::Violation("GetTempPathA given a size above MAX_PATH");
+        if (n > MAX_PATH) Hooks::Violation("GetTempPathW given a size above MAX_PATH");
     };
 
-    add(TempFileName::Install("kernel32.dll", "GetTempFileNameA"));
-    TempFileName::counter.variants = {"0 (ERROR_DISK_FULL), name unterminated"};
-    TempFileName::inspect = [](CallRecord &r, LPCSTR dir, LPCSTR prefix, UINT unique, LPSTR) {
-        r.path = Hooks::CheckedPath(TempFileName::counter, dir);
+    add(TempFileName::Install("kernel32.dll", "GetTempFileNameW"));
+    TempFileName::counter.variants = {"0 (ERROR_BUFFER_OVERFLOW), name unterminated"};
+    TempFileName::inspect = [](CallRecord &r, LPCWSTR dir, LPCWSTR prefix, UINT, LPWSTR) {
+        r.path = Hooks::CheckedWidePath(TempFileName::counter, dir);
+        if (!prefix || lstrcmpW(prefix, L"ZIN") != 0) Hooks::Violation("GetTempFileNameW prefix");
+    };
+    TempFileName::fail = [](int, LPCWSTR, LPCWSTR, UINT, LPWSTR name) -> UINT {
+        if (name) Poison(name, MAX_PATH * sizeof(WCHAR));
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return 0;
+    };
+    TempFileName::after = [](CallRecord &r, UINT result, LPCWSTR, LPCWSTR, UINT, LPWSTR name) {
+        if (!r.faulted && result) r.output = Hooks::CheckedWidePath(TempFileName::counter, name);
+    };
+
+    // Nobody else may open, replace or delete the copy while it lives, nor
+    // find it afterwards.
+    add(CreateWideFile::Install("kernel32.dll", "CreateFileW"));
+    CreateWideFile::counter.variants = {"INVALID_HANDLE_VALUE (ERROR_ACCESS_DENIED)",
+                                        "INVALID_HANDLE_VALUE (ERROR_FILE_EXISTS), the name is taken"};
+    CreateWideFile::inspect = [](CallRecord &r, LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                 DWORD disposition, DWORD flags, HANDLE) {
+        r.path = Hooks::CheckedWidePath(CreateWideFile::counter, path);
+        if (access != (GENERIC_READ | GENERIC_WRITE) || share != 0 || (sa && sa->bInheritHandle) ||
+            disposition != CREATE_NEW || !(flags & FILE_FLAG_DELETE_ON_CLOSE))
+            Hooks::Violation("the payload's copy is not made new, unshared, uninherited and deleted on close: " +
+                             r.path);
+    };
+    CreateWideFile::fail = [](int v, LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
+        SetLastError(v == 0 ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+    };
+    CreateWideFile::after = [](CallRecord &r, HANDLE h, LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                               HANDLE) {
+        if (!r.faulted && h != INVALID_HANDLE_VALUE) g_run.filesOpen.insert(h);
+    };
+
+    add(FilePointer::Install("kernel32.dll", "SetFilePointer"));
+    FilePointer::counter.variants = {"INVALID_SET_FILE_POINTER (ERROR_NEGATIVE_SEEK)"};
+    FilePointer::fail = [](int, HANDLE, LONG, PLONG, DWORD) -> DWORD {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    };
+
+    // The file that each entry is expanded into beside its destination.
+    add(WorkFileName::Install("kernel32.dll", "GetTempFileNameA"));
+    WorkFileName::counter.variants = {"0 (ERROR_DISK_FULL), name unterminated"};
+    WorkFileName::inspect = [](CallRecord &r, LPCSTR dir, LPCSTR prefix, UINT unique, LPSTR) {
+        r.path = Hooks::CheckedPath(WorkFileName::counter, dir);
         if (lstrcmpA(prefix, "ZIN") != 0 || unique != 0) Hooks::Violation("GetTempFileNameA prefix/unique");
     };
-    TempFileName::fail = [](int, LPCSTR, LPCSTR, UINT, LPSTR name) -> UINT {
+    WorkFileName::fail = [](int, LPCSTR, LPCSTR, UINT, LPSTR name) -> UINT {
         if (name) Poison(name, MAX_PATH);
         SetLastError(ERROR_DISK_FULL);
         return 0;
     };
-    TempFileName::after = [](CallRecord &r, UINT result, LPCSTR, LPCSTR, UINT, LPSTR name) {
-        if (!r.faulted && result) r.output = Hooks::CheckedPath(TempFileName::counter, name);
+    WorkFileName::after = [](CallRecord &r, UINT result, LPCSTR, LPCSTR, UINT, LPSTR name) {
+        if (!r.faulted && result) r.output = Hooks::CheckedPath(WorkFileName::counter, name);
     };
 
     add(CreateFileHook::Install("kernel32.dll", "CreateFileA"));
     CreateFileHook::counter.variants = {"INVALID_HANDLE_VALUE (ERROR_ACCESS_DENIED)"};
-    CreateFileHook::inspect = [](CallRecord &r, LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
-                                 HANDLE) { r.path = Hooks::CheckedPath(CreateFileHook::counter, path); };
+    // mode 1: a folder opened only to read what identifies it, which makes
+    // nothing; otherwise a system-folder file reopened to be flushed.
+    CreateFileHook::inspect = [](CallRecord &r, LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
+                                 DWORD disposition, DWORD flags, HANDLE) {
+        r.path = Hooks::CheckedPath(CreateFileHook::counter, path);
+        r.mode = access == FILE_READ_ATTRIBUTES && disposition == OPEN_EXISTING && (flags & FILE_FLAG_BACKUP_SEMANTICS);
+    };
+    CreateFileHook::after = [](CallRecord &r, HANDLE h, LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                               HANDLE) {
+        if (!r.faulted && h != INVALID_HANDLE_VALUE) g_run.filesOpen.insert(h);
+    };
     CreateFileHook::fail = [](int, LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
+    };
+
+    add(FileInformation::Install("kernel32.dll", "GetFileInformationByHandle"));
+    FileInformation::counter.variants = {"FALSE (ERROR_INVALID_FUNCTION), information undefined"};
+    FileInformation::fail = [](int, HANDLE, LPBY_HANDLE_FILE_INFORMATION info) -> BOOL {
+        if (info) Poison(info, sizeof *info);
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
     };
 
     add(WriteFileHook::Install("kernel32.dll", "WriteFile"));
@@ -269,6 +368,9 @@ void InstallHooks() {
 
     add(CloseHandleHook::Install("kernel32.dll", "CloseHandle"));
     CloseHandleHook::counter.variants = {"closes, then reports FALSE (ERROR_DISK_FULL)"};
+    CloseHandleHook::inspect = [](CallRecord &, HANDLE h) {
+        if (!g_run.filesOpen.erase(h)) Hooks::Violation("CloseHandle of a file that is not open, or that LZInit owns");
+    };
     CloseHandleHook::fail = [](int, HANDLE h) -> BOOL {
         CloseHandleHook::real(h);
         SetLastError(ERROR_DISK_FULL);
@@ -297,6 +399,16 @@ void InstallHooks() {
         if (n > MAX_PATH) Hooks::Violation("GetSystemDirectoryA given a size above MAX_PATH");
     };
 
+    add(SystemWindowsDirectory::Install("kernel32.dll", "GetSystemWindowsDirectoryA"));
+    SystemWindowsDirectory::counter.variants = {"0 with the buffer unterminated"};
+    SystemWindowsDirectory::fail = [](int, LPSTR b, UINT n) -> UINT {
+        if (b) Poison(b, n);
+        return 0;
+    };
+    SystemWindowsDirectory::after = [](CallRecord &, UINT, LPSTR, UINT n) {
+        if (n > MAX_PATH) Hooks::Violation("GetSystemWindowsDirectoryA given a size above MAX_PATH");
+    };
+
     add(OpenFileHook::Install("kernel32.dll", "OpenFile"));
     OpenFileHook::counter.variants = {"HFILE_ERROR"};
     OpenFileHook::inspect = [](CallRecord &r, LPCSTR path, LPOFSTRUCT, UINT mode) {
@@ -311,6 +423,10 @@ void InstallHooks() {
 
     add(ShellMalloc::Install("shell32.dll", "SHGetMalloc"));
     ShellMalloc::counter.variants = {"E_FAIL"};
+    // The links are made once, after every entry.
+    ShellMalloc::inspect = [](CallRecord &r, IMalloc **) {
+        if (r.phase == kPhaseStart) r.entry = Hooks::entry = PACKAGE_ENTRY_COUNT;
+    };
     ShellMalloc::fail = [](int, IMalloc **out) -> HRESULT {
         if (out) *out = nullptr;
         return E_FAIL;
@@ -328,23 +444,25 @@ void InstallHooks() {
     };
 
     // Programs and desktop folders are redirected into the scratch tree, so the
-    // sweep never touches the prefix's own (other tests use those).
-    add(PathFromList::Install("shell32.dll", "SHGetPathFromIDListA"));
+    // sweep never touches the prefix's own (other tests use those); the
+    // chooser's list names the scratch folder "browse".
+    add(PathFromList::Install("shell32.dll", "SHGetPathFromIDListW"));
     PathFromList::counter.variants = {"FALSE with the buffer unterminated"};
-    PathFromList::base = [](LPCITEMIDLIST list, LPSTR b) -> BOOL {
+    PathFromList::base = [](LPCITEMIDLIST list, LPWSTR b) -> BOOL {
         auto it = g_run.specialLists.find(list);
-        if (it != g_run.specialLists.end()) {
-            lstrcpyA(b, (it->second == CSIDL_PROGRAMS ? g_layout.programs : g_layout.desktop).c_str());
-            return TRUE;
-        }
-        return PathFromList::real(list, b);
+        if (it == g_run.specialLists.end() && list != g_run.browseList) return PathFromList::real(list, b);
+        const std::string &folder = list == g_run.browseList        ? g_layout.browse
+                                    : it->second == CSIDL_PROGRAMS ? g_layout.programs
+                                                                   : g_layout.desktop;
+        lstrcpyW(b, Wide(folder).c_str());
+        return TRUE;
     };
-    PathFromList::fail = [](int, LPCITEMIDLIST, LPSTR b) -> BOOL {
-        if (b) Poison(b, MAX_PATH);
+    PathFromList::fail = [](int, LPCITEMIDLIST, LPWSTR b) -> BOOL {
+        if (b) Poison(b, MAX_PATH * sizeof(WCHAR));
         return FALSE;
     };
-    PathFromList::after = [](CallRecord &r, BOOL ok, LPCITEMIDLIST, LPSTR b) {
-        if (!r.faulted && ok) r.output = Hooks::CheckedPath(PathFromList::counter, b);
+    PathFromList::after = [](CallRecord &r, BOOL ok, LPCITEMIDLIST, LPWSTR b) {
+        if (!r.faulted && ok) r.output = Hooks::CheckedWidePath(PathFromList::counter, b);
     };
 
     add(CreateInstance::Install("ole32.dll", "CoCreateInstance"));
@@ -370,6 +488,27 @@ void InstallHooks() {
     };
     ToWide::fail = [](int, UINT, DWORD, LPCSTR, int, LPWSTR out, int size) -> int {
         for (int i = 0; out && i < size; ++i) out[i] = L'P';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    };
+
+    // mode 1: the caller asks whether the conversion was exact.
+    add(ToNarrow::Install("kernel32.dll", "WideCharToMultiByte"));
+    ToNarrow::counter.variants = {"0 (ERROR_INSUFFICIENT_BUFFER), output unterminated",
+                                  "converted, a default character used"};
+    ToNarrow::inspect = [](CallRecord &r, UINT, DWORD, LPCWSTR text, int, LPSTR, int size, LPCSTR, LPBOOL used) {
+        r.path = Hooks::CheckedWidePath(ToNarrow::counter, text);
+        r.mode = used != nullptr;
+        if (size > MAX_PATH) Hooks::Violation("WideCharToMultiByte given a size above MAX_PATH");
+    };
+    ToNarrow::fail = [](int v, UINT page, DWORD flags, LPCWSTR text, int n, LPSTR out, int size, LPCSTR fallback,
+                        LPBOOL used) -> int {
+        if (v == 1) {
+            int converted = ToNarrow::real(page, flags, text, n, out, size, fallback, used);
+            if (used) *used = TRUE;
+            return converted;
+        }
+        if (out) Poison(out, static_cast<size_t>(size));
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     };
@@ -511,17 +650,28 @@ void InstallHooks() {
     // folder first, then replaced by counting ones.
     if (!BindLzLibrary()) throw std::runtime_error("cannot bind lz32.dll");
     add(LzOpen::InstallPointer(&g_LZOpenFileA, "LZOpenFileA"));
-    LzOpen::counter.variants = {"negative (LZERROR_BADINHANDLE / LZERROR_BADOUTHANDLE)"};
+    LzOpen::counter.variants = {"LZERROR_BADOUTHANDLE"};
     LzOpen::inspect = [](CallRecord &r, LPSTR path, LPOFSTRUCT, WORD mode) {
         r.path = Hooks::CheckedPath(LzOpen::counter, path);
         r.mode = mode;
         if (r.path.size() >= OFS_MAXPATHNAME) Hooks::Violation("LZOpenFileA path of 128 bytes or more: " + r.path);
     };
-    LzOpen::fail = [](int, LPSTR, LPOFSTRUCT, WORD mode) -> INT {
-        return (mode & OF_CREATE) ? LZERROR_BADOUTHANDLE : LZERROR_BADINHANDLE;
-    };
+    LzOpen::fail = [](int, LPSTR, LPOFSTRUCT, WORD) -> INT { return LZERROR_BADOUTHANDLE; };
     LzOpen::after = [](CallRecord &r, INT h, LPSTR, LPOFSTRUCT, WORD) {
         if (!r.faulted && h >= 0) g_run.lzOpen.insert(h);
+    };
+    // The copy's handle belongs to the LZ handle from here: LZClose closes it.
+    add(LzInit::InstallPointer(&g_LZInit, "LZInit"));
+    LzInit::counter.variants = {"LZERROR_BADINHANDLE"};
+    LzInit::inspect = [](CallRecord &, INT file) {
+        if (!g_run.filesOpen.count(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file))))
+            Hooks::Violation("LZInit of a file that is not open");
+    };
+    LzInit::fail = [](int, INT) -> INT { return LZERROR_BADINHANDLE; };
+    LzInit::after = [](CallRecord &r, INT h, INT file) {
+        if (r.faulted || h < 0) return;
+        g_run.filesOpen.erase(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)));
+        g_run.lzOpen.insert(h);
     };
     add(LzCopy::InstallPointer(&g_LZCopy, "LZCopy"));
     LzCopy::counter.variants = {"LZERROR_WRITE, nothing copied", "the full length reported, nothing copied"};
@@ -638,6 +788,7 @@ RunResult RunOnce(const Scenario &s) {
     Hooks::active = true;
     InstallDlgProc(dlg, WM_COMMAND, MAKEWPARAM(IDC_BROWSE, BN_CLICKED), browseButton);
     Hooks::active = false;
+    g_run.browseList = nullptr;   // freed by the dialog: its address may come back for another list
     GetDlgItemTextA(dlg, IDC_FOLDER, text, sizeof text);
     out.textAfterBrowse = text;
 
@@ -666,6 +817,8 @@ RunResult RunOnce(const Scenario &s) {
     out.violations = Hooks::violations;
     out.linkEvents = g_linkEvents;
     if (!g_run.lzOpen.empty()) out.violations.push_back("LZ handles left open: " + std::to_string(g_run.lzOpen.size()));
+    if (!g_run.filesOpen.empty())
+        out.violations.push_back("file handles left open: " + std::to_string(g_run.filesOpen.size()));
     if (!g_run.keysOpen.empty()) out.violations.push_back("registry keys left open");
     return out;
 }
@@ -676,9 +829,20 @@ struct Expected {
     int result = 1;
     std::vector<std::string> texts;
     int defaultTitleBox = -1;      // the box titled "Message" (its caption read failed)
-    std::string keptTemp;          // a ZIN file that may stay (its deletion failed, or the message names it)
-    bool groupFolderFails = false;
+    bool groupFolderFails = false; // no link in the program group
+    bool browseKept = false;       // the chosen folder is refused: the folder text stays
+    bool nothingMade = false;      // the run stops before its first folder: the tree stays as it was
+    std::string takenName;         // a name the copy found taken, never to be tried again
 };
+
+// A failure kind that only some calls can meet: a damaged payload only where
+// the payloads are checked (the image's resources do not change afterwards),
+// an inexact conversion only where the caller asks whether it was exact.
+bool Applies(const CallRecord &call, int variant) {
+    if (call.function == &LockResourceHook::counter && variant == 1) return call.number <= PACKAGE_ENTRY_COUNT;
+    if (call.function == &ToNarrow::counter && variant == 1) return call.mode != 0;
+    return true;
+}
 
 std::string Trimmed(const std::string &folder) {
     return !folder.empty() && folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
@@ -717,12 +881,21 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
     while (at < run.trace.size() && !run.trace[at].faulted) ++at;
     const CallRecord *faulted = at < run.trace.size() ? &run.trace[at] : nullptr;
     const std::string path = faulted ? faulted->path : call.path;
-    const std::string lastTemp = LastBefore(run.trace, at, TempFileName::counter, true);
+    const std::string lastTemp = LastBefore(run.trace, at, TempFileName::counter, true);   // the copy's name
 
+    // A run that stops before its first folder, or in the check of the
+    // payloads (each resource function's first calls, one per entry), has
+    // made nothing.
+    size_t firstFolder = 0;
+    while (firstFolder < clean.trace.size() && clean.trace[firstFolder].function != &MakeFolder::counter) ++firstFolder;
+    const bool checkingPayloads = (fn == &FindResourceHook::counter || fn == &SizeofResourceHook::counter ||
+                                   fn == &LoadResourceHook::counter || fn == &LockResourceHook::counter) &&
+                                  call.number <= PACKAGE_ENTRY_COUNT;
     auto stop = [&](const std::string &message) {
         e.result = 0;
         e.texts = before;
         if (!message.empty()) e.texts.push_back(message);
+        e.nothingMade = checkingPayloads || cleanIndex < firstFolder;
     };
     auto goOn = [&](const std::string &message) {
         e.result = 1;
@@ -759,12 +932,12 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
                 goOn("");
             else
                 goOn(Format(MSG_FOLDER_MISSING_ASK, folder));   // asked, answered yes, the tree exists
-        } else if (call.entry < 0) {
-            stop(Format(MSG_FOLDER_NOT_CREATED, path));
         } else {
-            goOn(Format(MSG_FOLDER_NOT_CREATED, path));   // the program group; the run goes on
-            e.groupFolderFails = true;
+            stop(Format(MSG_FOLDER_NOT_CREATED, path));
         }
+    } else if (fn == &MakeWideFolder::counter) {
+        goOn(Format(MSG_FOLDER_NOT_CREATED, path));   // the program group; the run goes on
+        e.groupFolderFails = true;
     } else if (fn == &WinExecHook::counter) {
         stop(Format(MSG_CANNOT_START, folder + "\\" + PackageTable[0].fileName));
     } else if (fn == &MessageBoxHook::counter) {
@@ -790,45 +963,61 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
     } else if (fn == &SizeofResourceHook::counter || fn == &LoadResourceHook::counter) {
         stop(MSG_NO_LOAD);
     } else if (fn == &LockResourceHook::counter) {
-        stop(MSG_NO_LOCK);
+        stop(variant == 0 ? MSG_NO_LOCK : MSG_DAMAGED);
     } else if (fn == &TempPath::counter) {
         stop(Format(MSG_TEMP_NOT_CREATED, ""));
     } else if (fn == &TempFileName::counter) {
-        if (Lower(Trimmed(path)) == Lower(g_layout.tmp))
-            stop(Format(MSG_TEMP_NOT_CREATED, path));
+        stop(Format(MSG_TEMP_NOT_CREATED, WithBackslash(g_layout.tmp)));   // no name: the folder
+    } else if (fn == &ToWide::counter) {
+        if (entry >= 0 && entry < PACKAGE_ENTRY_COUNT)
+            stop(Format(MSG_TEMP_NOT_CREATED, ""));   // the copy's prefix: no name yet
         else
-            stop(Format(MSG_NOT_WRITTEN, path + "\\" + entryName()));   // beside the destination
+            goOn("");   // a link's name: that link is not made
+    } else if (fn == &CreateWideFile::counter) {
+        if (variant == 0) {
+            stop(Format(MSG_TEMP_NOT_CREATED, lastTemp));
+        } else {
+            goOn("");   // the next number
+            e.takenName = path;
+        }
+    } else if (fn == &WriteFileHook::counter || fn == &FilePointer::counter) {
+        stop(Format(MSG_TEMP_NOT_CREATED, lastTemp));
+    } else if (fn == &LzInit::counter) {
+        stop(Format(MSG_TEMP_NOT_READ, lastTemp));
+    } else if (fn == &ToNarrow::counter) {
+        if (call.phase == kPhaseBrowse) {
+            goOn(MSG_UNUSABLE_NAME);
+            e.browseKept = true;
+        } else {
+            goOn("");   // the copy's name, only ever shown in a message
+        }
+    } else if (fn == &WorkFileName::counter) {
+        stop(Format(MSG_NOT_WRITTEN, path + "\\" + entryName()));   // beside the destination
     } else if (fn == &CreateFileHook::counter) {
-        if (Lower(path).rfind(Lower(g_layout.tmp) + "\\", 0) == 0)
-            stop(Format(MSG_TEMP_NOT_CREATED, path));
+        if (call.mode)
+            goOn("");   // a folder that cannot be opened is none of the system's
         else
             stop(Format(MSG_NOT_INSTALLED, dest));   // reopened to be flushed: not on the disk
     } else if (fn == &FlushHook::counter) {
         stop(Format(MSG_NOT_INSTALLED, dest));
-    } else if (fn == &WriteFileHook::counter) {
-        stop(Format(MSG_TEMP_NOT_CREATED, lastTemp));
-        e.keptTemp = lastTemp;   // named by the message
     } else if (fn == &LzOpen::counter) {
-        if (call.mode & OF_CREATE)
-            stop(Format(MSG_NOT_WRITTEN, dest));
-        else
-            stop(Format(MSG_TEMP_NOT_READ, lastTemp));
+        stop(Format(MSG_NOT_WRITTEN, dest));
     } else if (fn == &LzCopy::counter) {
         stop(Format(MSG_NOT_INSTALLED, dest));
     } else if (fn == &MoveFileHook::counter) {
         stop(Format(MSG_NOT_WRITTEN, path));
-    } else if (fn == &DeleteFileHook::counter) {
-        goOn("");
-        e.keptTemp = path;
     } else if (fn == &SystemDirectory::counter) {
-        stop(Format(MSG_NOT_WRITTEN, entryName()));
+        if (entry >= 0 && entry < PACKAGE_ENTRY_COUNT)
+            stop(Format(MSG_NOT_WRITTEN, entryName()));
+        else
+            goOn("");   // the system folder is then no folder to compare with
     } else if (fn == &FileAttributes::counter) {
         if (entry >= 0)
             stop(Format(MSG_NOT_INSTALLED, dest));   // the written size cannot be confirmed
         else
             goOn("");
     } else {
-        goOn("");   // silent: dialog cosmetics, shortcuts, registry, browsing
+        goOn("");   // silent: dialog cosmetics, shortcuts, registry, browsing, the system folders' identities
     }
     return e;
 }
@@ -972,9 +1161,18 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
         check(r.inputState, "the dialog is not in its input state");
         check(r.folderTextAfter == l.folderText, "folder text changed to " + r.folderTextAfter);
     }
-    check(r.textAfterBrowse == l.browse || r.textAfterBrowse == r.textBeforeBrowse,
+    check(r.textAfterBrowse == r.textBeforeBrowse || (!e.browseKept && r.textAfterBrowse == l.browse),
           "browsing left the folder text " + r.textAfterBrowse);
     check(r.textBeforeBrowse.size() < MAX_PATH, "proposal longer than a path");
+
+    // Links: only to a complete installation, and none in a group that could not be made.
+    bool linked = false;
+    for (const std::string &ev : r.linkEvents) {
+        if (ev.rfind("save ", 0) != 0) continue;
+        linked = true;
+        check(!e.groupFolderFails || FullPath(ev.substr(5)) != Lower(l.startLink),
+              "a link saved in a program group that could not be made");
+    }
 
     // Files: each complete and new, untouched and old, or absent.
     std::set<std::string> names;
@@ -995,12 +1193,12 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
             check(systemBytes == "system copy of " + name, "the system folder's " + name + " was touched");
         else
             check(systemBytes == g_original[name] || systemBytes == kAbsent, inSystem + " is damaged");
-        if (r.result == 1) {
+        if (r.result == 1 || linked) {
+            const std::string after = r.result == 1 ? " after a successful run" : ", yet a link was saved";
             if (PackageTable[i].destination == DEST_INSTALL_FOLDER)
-                check(folderNew, inFolder + " is not the new file after a successful run");
+                check(folderNew, inFolder + " is not the new file" + after);
             else
-                check(folderNew || systemBytes == g_original[name] || seededSystem,
-                      name + " is nowhere after a successful run");
+                check(folderNew || systemBytes == g_original[name] || seededSystem, name + " is nowhere" + after);
         }
     }
     for (const std::string &n : ListFolder(l.folderAbs))
@@ -1008,12 +1206,11 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
     for (const std::string &n : ListFolder(l.sys))
         check(names.count(Lower(n)) == 1, "unexpected file in the system folder: " + n);
 
-    // Temporary files.
-    std::vector<std::string> temps = ListFolder(l.tmp, "ZIN*.tmp");
-    std::string keptName = e.keptTemp.substr(e.keptTemp.rfind('\\') + 1);
-    for (const std::string &t : temps) check(!e.keptTemp.empty() && Lower(t) == Lower(keptName), "temporary file left: " + t);
+    // The copies are gone with their handles, whatever stopped the run.
+    for (const std::string &t : ListFolder(l.tmp)) check(false, "left in the temporary folder: " + t);
 
-    // Nothing new in the scratch tree outside the allowed places.
+    // Nothing new in the scratch tree outside the allowed places; nothing new
+    // at all when the run stopped before its first folder.
     std::set<std::string> old(treeBefore.begin(), treeBefore.end());
     const std::string rootLower = Lower(l.root) + "\\";
     auto rel = [&](const std::string &p) { return Lower(p).substr(rootLower.size()); };
@@ -1023,38 +1220,57 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
         bool allowed = IsAncestorOrSelf(l.root + "\\" + p, l.folderAbs) ||
                        (p.rfind(folderRel + "\\", 0) == 0 && names.count(p.substr(folderRel.size() + 1))) ||
                        (p.rfind(rel(l.sys) + "\\", 0) == 0 && names.count(p.substr(rel(l.sys).size() + 1))) ||
-                       p == rel(l.group) || p == rel(l.startLink) || p == rel(l.desktopLink) ||
-                       (p.rfind(rel(l.tmp) + "\\zin", 0) == 0);
+                       p == rel(l.group) || p == rel(l.startLink) || p == rel(l.desktopLink);
         check(allowed, "created outside the allowed places: " + p);
+        check(!e.nothingMade, "made by a run that stopped before it could make anything: " + p);
     }
 
     // Every path the run handed to a creating call.
+    auto inside = [&](const std::string &full, std::initializer_list<const std::string *> folders) {
+        const std::string dir = full.substr(0, full.rfind('\\'));
+        const std::string name = full.substr(full.rfind('\\') + 1);
+        bool in = false;
+        for (const std::string *f : folders) in = in || dir == Lower(*f);
+        return std::make_pair(in, name);
+    };
+    bool taken = false;
     for (const CallRecord &c : r.trace) {
-        if (c.faulted && c.function != &MakeFolder::counter) continue;
+        if (c.function == &CreateWideFile::counter && !e.takenName.empty()) {
+            check(!(taken && c.path == e.takenName), "a name found taken is tried again: " + c.path);
+            taken = taken || c.faulted;
+        }
+        if (c.faulted && c.function != &MakeFolder::counter && c.function != &MakeWideFolder::counter) continue;
         const std::string full = FullPath(c.path);
         if (c.function == &MakeFolder::counter) {
-            check(IsAncestorOrSelf(full, l.folderAbs) || IsAncestorOrSelf(full, l.group),
-                  "folder creation outside the allowed places: " + c.path);
+            check(IsAncestorOrSelf(full, l.folderAbs), "folder creation outside the allowed places: " + c.path);
+            const bool own = full == Lower(l.folderAbs);
+            check(c.mode == own, own ? "the installation folder is made without its protection"
+                                     : "a folder other than the installation folder made protected: " + c.path);
+        } else if (c.function == &MakeWideFolder::counter) {
+            check(full == Lower(l.group), "folder creation outside the allowed places: " + c.path);
         } else if (c.function == &CreateFileHook::counter) {
-            // The payload's copy, or a system-folder file reopened to be flushed.
-            check(full.rfind(Lower(l.tmp) + "\\zin", 0) == 0 || full.rfind(Lower(l.sys) + "\\zin", 0) == 0,
-                  "file opened outside the allowed places: " + c.path);
+            // A folder's identity read, or a system-folder file reopened to be flushed.
+            auto [in, name] = inside(full, {&l.sys});
+            check(c.mode || (in && name.rfind("zin", 0) == 0), "file opened outside the allowed places: " + c.path);
+        } else if (c.function == &CreateWideFile::counter) {
+            auto [in, name] = inside(full, {&l.tmp});
+            check(in && name.rfind("zin", 0) == 0, "payload copy outside the temporary folder: " + c.path);
         } else if (c.function == &TempFileName::counter) {
+            check(Lower(Trimmed(full)) == Lower(l.tmp),
+                  "payload copy named outside the temporary folder: '" + c.path + "'");
+        } else if (c.function == &WorkFileName::counter) {
             std::string dir = Lower(Trimmed(full));
-            check(dir == Lower(l.tmp) || dir == Lower(l.folderAbs) || dir == Lower(l.sys),
-                  "temporary file asked for outside the allowed places: '" + c.path + "'");
-        } else if (c.function == &LzOpen::counter && (c.mode & OF_CREATE)) {
+            check(dir == Lower(l.folderAbs) || dir == Lower(l.sys),
+                  "work file asked for outside the destinations' folders: '" + c.path + "'");
+        } else if (c.function == &LzOpen::counter || c.function == &DeleteFileHook::counter) {
             // Only a new name beside the destination, never the destination itself.
-            std::string name = full.substr(full.rfind('\\') + 1);
-            std::string dir = full.substr(0, full.rfind('\\'));
-            check(name.rfind("zin", 0) == 0 && (dir == Lower(l.folderAbs) || dir == Lower(l.sys)),
-                  "file written outside the allowed places: " + c.path);
+            auto [in, name] = inside(full, {&l.folderAbs, &l.sys});
+            check(name.rfind("zin", 0) == 0 && in, "file written or deleted outside the work files: " + c.path);
         } else if (c.function == &MoveFileHook::counter) {
-            std::string name = full.substr(full.rfind('\\') + 1);
+            auto [in, name] = inside(full, {&l.folderAbs, &l.sys});
             std::string dir = full.substr(0, full.rfind('\\'));
             std::string from = FullPath(c.output);
-            check(names.count(name) && (dir == Lower(l.folderAbs) || dir == Lower(l.sys)) &&
-                      from.rfind(dir + "\\zin", 0) == 0,
+            check(names.count(name) && in && from.rfind(dir + "\\zin", 0) == 0,
                   "renamed outside the allowed places: " + c.output + " to " + c.path);
             check((c.mode & MOVEFILE_WRITE_THROUGH) &&
                       !(c.mode & MOVEFILE_REPLACE_EXISTING) == (dir == Lower(l.sys)),
@@ -1145,7 +1361,7 @@ protected:
                     while (cleanIndex < clean.trace.size() &&
                            !(clean.trace[cleanIndex].function == c && clean.trace[cleanIndex].number == n))
                         ++cleanIndex;
-                    if (cleanIndex == clean.trace.size()) continue;
+                    if (cleanIndex == clean.trace.size() || !Applies(clean.trace[cleanIndex], v)) continue;
                     const int entry = clean.trace[cleanIndex].entry;
                     if (!s.everyEntry && entry >= 1 && entry <= kLastFolderEntry) continue;
 
@@ -1179,8 +1395,8 @@ TEST_F(FaultSweep, FreshInstallationWithMissingParents) { SweepScenario(kFresh);
 
 TEST_F(FaultSweep, RelativeFolderOverAnEarlierInstallationOnALowDisk) { SweepScenario(kUpgrade); }
 
-// The LZ functions cannot be bound: the first entry stops with the temporary
-// file's read message, and no temporary file stays.
+// The LZ functions cannot be bound: the first entry stops with the payload
+// copy's read message, and the copy is gone.
 TEST_F(FaultSweep, LzLibraryThatCannotBeBound) {
     ScratchFolder scratch("sweep-bind");
     PrepareLayout(scratch, kFresh);
@@ -1189,6 +1405,7 @@ TEST_F(FaultSweep, LzLibraryThatCannotBeBound) {
         g_LZOpenFileA = nullptr;
         g_LZCopy = nullptr;
         g_LZClose = nullptr;
+        g_LZInit = nullptr;
         // The redirected system folder holds no lz32.dll; or the folder is not known at all.
         if (failSystemDirectory) Configure(SystemDirectory::counter, 1, 0);
         ResetTree(kFresh);
@@ -1197,6 +1414,7 @@ TEST_F(FaultSweep, LzLibraryThatCannotBeBound) {
         g_LZOpenFileA = &LzOpen::Hook;
         g_LZCopy = &LzCopy::Hook;
         g_LZClose = &LzClose::Hook;
+        g_LZInit = &LzInit::Hook;
         Expected e;
         e.result = 0;
         e.texts = {Format(MSG_FOLDER_MISSING_ASK, g_layout.folderText),

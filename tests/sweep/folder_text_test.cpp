@@ -3,8 +3,8 @@
 // without touching the disk, so that every path the run composes is seen.
 // Every composed path must be the whole intended path (never a truncation),
 // terminated within MAX_PATH, and inside the folder, its parents, the system
-// folder, the program group or the desktop; the folder buffer must not be
-// written outside its 260 bytes.
+// folder, the program group or the desktop; only the folder itself is made
+// protected; the folder buffer must not be written outside its 260 bytes.
 //
 // ZORVIK_SWEEP_SEED=<n> replays a seed; ZORVIK_SWEEP_TEXTS=<n> sets the count.
 #include <windows.h>
@@ -20,6 +20,7 @@
 #include "engine.h"
 #include "messages.h"
 #include "resource.h"
+#include "scratch.h"
 #include "sweep_support.h"
 #include "platform_hooks.h"
 
@@ -38,7 +39,9 @@ HANDLE const kTempHandle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7A11)
 struct TextRun {
     std::string cwd;                      // what GetCurrentDirectoryA answers
     bool folderExists = false;            // the first CreateDirectoryA finds it
-    std::vector<std::string> roots, folders, creates, opens, deletes, boxes, commands, moves;
+    std::vector<std::string> roots, folders, creates, opens, deletes, boxes, commands, moves, groups;
+    std::vector<std::string> identities;   // folders opened to be compared with the system's
+    std::vector<bool> protectedFolders;   // per entry of folders: made with the protected descriptor
     std::map<INT, std::string> lzPaths;
     std::map<std::string, LONG> written;
     int lzOpen = 0;
@@ -79,10 +82,13 @@ void InstallHooks() {
     // exists), every other folder is made; nothing touches the disk. An empty
     // name is refused as the platform refuses it.
     add(MakeFolder::Install("kernel32.dll", "CreateDirectoryA"));
-    MakeFolder::base = [](LPCSTR path, LPSECURITY_ATTRIBUTES) -> BOOL {
+    MakeFolder::base = [](LPCSTR path, LPSECURITY_ATTRIBUTES sa) -> BOOL {
         std::string p = Hooks::CheckedPath(MakeFolder::counter, path);
         bool first = g_run.folders.empty();
         g_run.folders.push_back(p);
+        g_run.protectedFolders.push_back(sa && sa->lpSecurityDescriptor);
+        const std::string fault = sa && sa->lpSecurityDescriptor ? ProtectedFolderFault(sa->lpSecurityDescriptor) : "";
+        if (!fault.empty()) Hooks::Violation("a folder made with a descriptor: " + fault);
         if (p.empty()) {
             SetLastError(ERROR_PATH_NOT_FOUND);
             return FALSE;
@@ -100,24 +106,46 @@ void InstallHooks() {
     };
     add(FindResourceHook::Install("kernel32.dll", "FindResourceA"));
     FindResourceHook::inspect = [](CallRecord &, HMODULE, LPCSTR name, LPCSTR) { Hooks::entry = Sweep::EntryOfResource(name); };
-    add(TempPath::Install("kernel32.dll", "GetTempPathA"));
-    TempPath::base = [](DWORD n, LPSTR b) -> DWORD { return Hooks::AnswerFolder(kTempDir, b, n); };
-    add(TempFileName::Install("kernel32.dll", "GetTempFileNameA"));
-    // In the temporary folder, or beside a destination.
-    TempFileName::base = [](LPCSTR dir, LPCSTR, UINT, LPSTR name) -> UINT {
-        std::string d = Hooks::CheckedPath(TempFileName::counter, dir);
-        std::string path = d == kTempDir ? kTempName : d + "\\" + kWorkName;
+    // The payload's copy in the temporary folder: one name, one handle.
+    add(TempPath::Install("kernel32.dll", "GetTempPathW"));
+    TempPath::base = [](DWORD n, LPWSTR b) -> DWORD { return AnswerWideFolder(kTempDir, b, n); };
+    add(TempFileName::Install("kernel32.dll", "GetTempFileNameW"));
+    TempFileName::base = [](LPCWSTR dir, LPCWSTR, UINT unique, LPWSTR name) -> UINT {
+        if (Hooks::CheckedWidePath(TempFileName::counter, dir) != kTempDir)
+            Hooks::Violation("copy outside the temporary folder");
+        lstrcpyW(name, Wide(kTempName).c_str());
+        return unique;
+    };
+    add(CreateWideFile::Install("kernel32.dll", "CreateFileW"));
+    CreateWideFile::base = [](LPCWSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
+        std::string p = Hooks::CheckedWidePath(CreateWideFile::counter, path);
+        g_run.creates.push_back(p);
+        if (p != kTempName) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        return kTempHandle;
+    };
+    add(FilePointer::Install("kernel32.dll", "SetFilePointer"));
+    FilePointer::base = [](HANDLE h, LONG d, PLONG high, DWORD how) -> DWORD {
+        return h == kTempHandle ? 0 : FilePointer::real(h, d, high, how);
+    };
+    // The file that each entry is expanded into, beside its destination.
+    add(WorkFileName::Install("kernel32.dll", "GetTempFileNameA"));
+    WorkFileName::base = [](LPCSTR dir, LPCSTR, UINT, LPSTR name) -> UINT {
+        std::string path = Hooks::CheckedPath(WorkFileName::counter, dir) + "\\" + kWorkName;
         if (path.size() >= MAX_PATH) return 0;
         lstrcpyA(name, path.c_str());
         return 0x1A2B;
     };
+    // No folder can be opened to be compared with the system's (it is none
+    // of them); a system-folder file is reopened to be flushed.
     add(CreateFileHook::Install("kernel32.dll", "CreateFileA"));
-    CreateFileHook::base = [](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
+    CreateFileHook::base = [](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD flags, HANDLE) -> HANDLE {
         std::string p = Hooks::CheckedPath(CreateFileHook::counter, path);
-        g_run.creates.push_back(p);
-        // The payload's copy, or a system-folder file reopened to be flushed.
-        if (p != kTempName && p != std::string(kSystemDir) + "\\" + kWorkName) {
-            SetLastError(ERROR_ACCESS_DENIED);
+        (flags & FILE_FLAG_BACKUP_SEMANTICS ? g_run.identities : g_run.creates).push_back(p);
+        if (p != std::string(kSystemDir) + "\\" + kWorkName) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
         return kTempHandle;
@@ -176,11 +204,17 @@ void InstallHooks() {
     SpecialFolder::after = [](CallRecord &, HRESULT hr, HWND, int csidl, LPITEMIDLIST *out) {
         if (hr == S_OK && *out) g_run.lists[*out] = csidl;
     };
-    add(PathFromList::Install("shell32.dll", "SHGetPathFromIDListA"));
-    PathFromList::base = [](LPCITEMIDLIST list, LPSTR b) -> BOOL {
+    add(PathFromList::Install("shell32.dll", "SHGetPathFromIDListW"));
+    PathFromList::base = [](LPCITEMIDLIST list, LPWSTR b) -> BOOL {
         auto it = g_run.lists.find(list);
         if (it == g_run.lists.end()) return FALSE;
-        lstrcpyA(b, it->second == CSIDL_PROGRAMS ? kPrograms : kDesktop);
+        lstrcpyW(b, Wide(it->second == CSIDL_PROGRAMS ? kPrograms : kDesktop).c_str());
+        return TRUE;
+    };
+    add(MakeWideFolder::Install("kernel32.dll", "CreateDirectoryW"));
+    MakeWideFolder::base = [](LPCWSTR path, LPSECURITY_ATTRIBUTES sa) -> BOOL {
+        g_run.groups.push_back(Hooks::CheckedWidePath(MakeWideFolder::counter, path));
+        if (sa && sa->lpSecurityDescriptor) Hooks::Violation("the program group made with a descriptor");
         return TRUE;
     };
     add(CreateInstance::Install("ole32.dll", "CoCreateInstance"));
@@ -204,6 +238,14 @@ void InstallHooks() {
         g_run.lzPaths[h] = (mode & OF_CREATE) ? path : "";
         ++g_run.lzOpen;
         return h;
+    };
+    add(LzInit::InstallPointer(&g_LZInit, "LZInit"));
+    LzInit::base = [](INT file) -> INT {
+        if (file != static_cast<INT>(reinterpret_cast<INT_PTR>(kTempHandle)))
+            Hooks::Violation("LZInit of another file");
+        g_run.lzPaths[g_run.nextLz] = "";
+        ++g_run.lzOpen;
+        return g_run.nextLz++;
     };
     add(LzCopy::InstallPointer(&g_LZCopy, "LZCopy"));
     LzCopy::base = [](INT, INT target) -> LONG {
@@ -386,7 +428,6 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
     SetCurrentDirectoryA("C:\\");
 
     const std::string group = std::string(kPrograms) + "\\" + PackageConfig.ProgramGroupName;
-    const std::vector<std::string> groupPrefixes = TreePrefixes(group);
     Generator gen(seed);
     long checks = 0, failures = 0, accepted = 0, refused = 0, invalidDrive = 0, treeStopped = 0;
     auto check = [&](bool ok, int index, const std::string &folder, const std::string &what) {
@@ -446,6 +487,8 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
                   "something was made for a refused folder");
         } else {
             check(!tooLong, index, folder, "a folder too long for its file paths was accepted");
+            check(g_run.identities == std::vector<std::string>{trimmed}, index, folder,
+                  "not the folder itself compared with the system's folders");
             const std::string root = ExpectedRoot(trimmed, g_run.cwd);
             check(g_run.roots.size() == 1 && g_run.roots[0] == root, index, folder,
                   "drive root \"" + Hex(g_run.roots[0]) + "\", expected \"" + Hex(root) + "\"");
@@ -456,8 +499,11 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
             }
         }
 
-        // Folders: the folder itself first, then prefixes of it (the tree),
-        // then prefixes of the program group; nothing else, nothing cut short.
+        // Folders: the folder itself first, then prefixes of it (the tree);
+        // nothing else, nothing cut short. Only the folder itself is protected.
+        for (size_t k = 0; k < g_run.folders.size(); ++k)
+            check(g_run.protectedFolders[k] == (g_run.folders[k] == trimmed), index, folder,
+                  "\"" + Hex(g_run.folders[k]) + "\" made " + (g_run.protectedFolders[k] ? "protected" : "unprotected"));
         if (!g_run.folders.empty()) {
             check(g_run.folders[0] == trimmed, index, folder, "first folder made: \"" + Hex(g_run.folders[0]) + "\"");
             const std::vector<std::string> prefixes = TreePrefixes(trimmed);
@@ -473,10 +519,8 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
                 }
                 treeEnd = k;
             }
-            for (size_t g = 0; treeEnd + g < g_run.folders.size(); ++g)
-                check(g < groupPrefixes.size() && g_run.folders[treeEnd + g] == groupPrefixes[g], index, folder,
-                      "folder outside the folder's parents and the program group: \"" +
-                          Hex(g_run.folders[treeEnd + g]) + "\"");
+            check(g_run.folders.size() == treeEnd, index, folder,
+                  "folder outside the folder and its parents: \"" + Hex(g_run.folders.back()) + "\"");
         }
 
         if (result == 1) {
@@ -499,12 +543,15 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
                 if (e.rfind("path ", 0) == 0) check(e == "path " + launch, index, folder, "link target " + e);
             }
             check(saves == links, index, folder, "link files");
+            check(g_run.groups == (startMenu ? std::vector<std::string>{group} : std::vector<std::string>{}), index,
+                  folder, "program group");
             std::vector<std::string> asked;
             if (!g_run.folderExists) asked.push_back(Format(MSG_FOLDER_MISSING_ASK, trimmed));
             check(g_run.boxes == asked, index, folder, "messages of a successful run");
         } else {
             check(inputState, index, folder, "the dialog is not back in its input state");
             check(g_run.commands.empty(), index, folder, "the program was started by a failed run");
+            check(g_linkEvents.empty() && g_run.groups.empty(), index, folder, "links made by a failed run");
             if (!g_run.roots.empty() && !g_run.folders.empty()) {
                 // The tree stopped at a folder it could not make: its message names it.
                 ++treeStopped;

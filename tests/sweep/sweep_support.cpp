@@ -1,6 +1,7 @@
 #include "sweep_support.h"
 
 #include "package.h"
+#include "scratch.h"
 
 #include <algorithm>
 
@@ -70,7 +71,11 @@ public:
         return inner_ ? inner_->Load(name, mode) : E_FAIL;
     }
     HRESULT STDMETHODCALLTYPE Save(LPCOLESTR name, BOOL remember) override {
+        // The conversion is the test's own: no hook may count it.
+        const bool saved = Hooks::inHook;
+        Hooks::inHook = true;
         std::string path = Hooks::CheckedWidePath(Links().save, name);
+        Hooks::inHook = saved;
         g_linkEvents.push_back("save " + path);
         if (CountLinkCall(Links().save, path)) return E_FAIL;
         return inner_ ? inner_->Save(name, remember) : S_OK;
@@ -192,4 +197,66 @@ std::string Lower(std::string s) {
         if (s[i] >= 'A' && s[i] <= 'Z') s[i] = static_cast<char>(s[i] - 'A' + 'a');
     }
     return s;
+}
+
+DWORD AnswerWideFolder(const std::string &folder, LPWSTR buffer, DWORD size) {
+    const std::wstring wide = Wide(folder);
+    if (wide.size() + 1 > size) return static_cast<DWORD>(wide.size() + 1);
+    lstrcpyW(buffer, wide.c_str());
+    return static_cast<DWORD>(wide.size());
+}
+
+std::string ProtectedFolderFault(PSECURITY_DESCRIPTOR descriptor) {
+    if (!descriptor) return "no descriptor";
+    if (!IsValidSecurityDescriptor(descriptor)) return "not a valid descriptor";
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (!GetSecurityDescriptorControl(descriptor, &control, &revision)) return "its control cannot be read";
+    if (!(control & SE_SELF_RELATIVE)) return "not self-relative";
+    if (!(control & SE_DACL_PROTECTED)) return "the DACL is not protected: the parent's entries would be inherited";
+    if (!(control & SE_DACL_AUTO_INHERITED)) return "the DACL is not marked as propagated to the folder's contents";
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present)
+        return "no DACL";
+    if (!dacl) return "a null DACL: everyone in full control";
+    ACL_SIZE_INFORMATION size{};
+    if (!GetAclInformation(dacl, &size, sizeof size, AclSizeInformation) || size.AceCount != 3)
+        return "the DACL does not hold exactly three entries";
+
+    // The three accounts and what each may do.
+    struct Account {
+        WELL_KNOWN_SID_TYPE type;
+        ACCESS_MASK mask;
+        const char *who;
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+    };
+    static Account accounts[] = {{WinLocalSystemSid, FILE_ALL_ACCESS, "SYSTEM", {}},
+                                 {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, "Administrators", {}},
+                                 {WinBuiltinUsersSid, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, "Users", {}}};
+    static const bool made = [] {
+        for (Account &a : accounts) {
+            DWORD length = sizeof a.sid;
+            if (!CreateWellKnownSid(a.type, nullptr, a.sid, &length)) return false;
+        }
+        return true;
+    }();
+    if (!made) return "the accounts' SIDs cannot be made";
+    bool seen[3] = {};
+    for (DWORD i = 0; i < size.AceCount; ++i) {
+        void *raw = nullptr;
+        if (!GetAce(dacl, i, &raw)) return "entry " + std::to_string(i) + " cannot be read";
+        const auto *ace = static_cast<const ACCESS_ALLOWED_ACE *>(raw);
+        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) return "entry " + std::to_string(i) + " does not allow";
+        if (ace->Header.AceFlags != (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE))
+            return "entry " + std::to_string(i) + " is not inherited by every file and folder inside";
+        PSID sid = const_cast<DWORD *>(&ace->SidStart);
+        int k = 0;
+        while (k < 3 && !(IsValidSid(sid) && EqualSid(sid, accounts[k].sid))) ++k;
+        if (k == 3) return "entry " + std::to_string(i) + " is for another account";
+        if (seen[k]) return std::string(accounts[k].who) + " has two entries";
+        if (ace->Mask != accounts[k].mask) return std::string(accounts[k].who) + " has the wrong access mask";
+        seen[k] = true;
+    }
+    return "";
 }
