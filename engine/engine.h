@@ -18,7 +18,8 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop);
 int ShowMessage(const char *text, UINT type);
 void SetInstallingState(int installing);
 // The folders along path are made from the root down; the last, path itself,
-// with the descriptor leaf when one is given (the others inherit from their parents).
+// with the descriptor leaf when one is given (the others inherit from their
+// parents).
 int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR leaf = NULL);
 // One folder in an existing folder, by its exact (UTF-16) path; 1 when it
 // exists afterwards, 0 after the message.
@@ -37,10 +38,11 @@ int LoadPayload(int index, const void **data, DWORD *size);
 // The shortcuts of an entry, made once every entry is in place; folders are
 // reached by their exact (UTF-16) paths.
 void PlaceShortcuts(PackageEntry *entry, const char *target, int addToStartMenu, int addToDesktop);
-// CreateShortcut writes folder\name.lnk, built in the MAX_PATH buffer that
-// holds the folder.
+// CreateShortcut writes folder\name.lnk, its path built in the MAX_PATH buffer
+// that holds the folder.
 int CreateShortcut(const char *target, WCHAR *path, const char *name);
-// Appends "\" and an ANSI name to a MAX_PATH UTF-16 path; 0 (unchanged) if it would not fit.
+// Appends "\" and a name of the code page to a MAX_PATH UTF-16 path; 0
+// (unchanged) if it would not fit.
 int AppendWideName(WCHAR *path, const char *name);
 
 // cp932-aware byte scans: the index of the last character's first byte and of
@@ -58,8 +60,9 @@ int AppendPathName(char *path, const char *name);
 
 // The LZ expand functions, bound at run time from the system folder by full
 // path: LZ32 is not a known DLL, so a static import would take any lz32.dll
-// found beside the installer. LZInit reads an open file (a payload's copy). Null until bound; BindLzLibrary fills only the
-// null ones, so a replacement set beforehand stays in place.
+// found beside the installer. LZInit reads a file already open (a payload's
+// copy). Null until bound; BindLzLibrary fills only the null ones, so a
+// replacement set beforehand stays in place.
 typedef INT (WINAPI *LZOpenFileAProc)(LPSTR, LPOFSTRUCT, WORD);
 typedef LONG (WINAPI *LZCopyProc)(INT, INT);
 typedef void (WINAPI *LZCloseProc)(INT);
