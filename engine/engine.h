@@ -16,6 +16,9 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop);
 
 // Shared helpers.
 int ShowMessage(const char *text, UINT type);
+// Shows a failure's message (a format and the one path it names; a number in
+// it is 0) in an OK box; returns 0, the failure's result.
+int ShowFailure(const char *format, const char *argument);
 void SetInstallingState(int installing);
 // The folders along path are made from the root down; the last, path itself,
 // with the descriptor leaf when one is given (the others inherit from their

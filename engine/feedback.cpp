@@ -19,6 +19,15 @@ int ShowMessage(const char *text, UINT type)
     return MessageBoxA(g_hDlg, text, title, type);
 }
 
+int ShowFailure(const char *format, const char *argument)
+{
+    char text[MESSAGE_SIZE];
+
+    wsprintfA(text, format, argument, 0);
+    ShowMessage(text, MB_OK);
+    return 0;
+}
+
 void SetInstallingState(int installing)
 {
     int i;

@@ -57,7 +57,6 @@ int AppendPathName(char *path, const char *name)
 int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR leaf)
 {
     char prefix[MAX_PATH];
-    char text[MESSAGE_SIZE];
     SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), NULL, TRUE };
     int p = 0;
 
@@ -65,9 +64,7 @@ int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR leaf)
     // made at a truncated name.
     if (lstrlenA(path) >= MAX_PATH) {
         lstrcpynA(prefix, path, MAX_PATH);
-        wsprintfA(text, MSG_FOLDER_NOT_CREATED, prefix);
-        ShowMessage(text, MB_OK);
-        return 0;
+        return ShowFailure(MSG_FOLDER_NOT_CREATED, prefix);
     }
 
     // Create each folder along the path from the root down, the whole path
@@ -82,11 +79,8 @@ int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR leaf)
         if (!(p >= 2 && path[p - 1] == ':')) {
             lstrcpynA(prefix, path, p + 1);
             sa.lpSecurityDescriptor = c == '\0' ? leaf : NULL;
-            if (!CreateDirectoryA(prefix, &sa) && GetLastError() != ERROR_ALREADY_EXISTS) {
-                wsprintfA(text, MSG_FOLDER_NOT_CREATED, prefix);
-                ShowMessage(text, MB_OK);
-                return 0;
-            }
+            if (!CreateDirectoryA(prefix, &sa) && GetLastError() != ERROR_ALREADY_EXISTS)
+                return ShowFailure(MSG_FOLDER_NOT_CREATED, prefix);
         }
         if (c == '\0')
             return 1;
@@ -97,7 +91,6 @@ int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR leaf)
 int CreateWideFolder(const WCHAR *path)
 {
     char name[MAX_PATH];
-    char text[MESSAGE_SIZE];
     SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), NULL, TRUE };
 
     if (CreateDirectoryW(path, &sa) || GetLastError() == ERROR_ALREADY_EXISTS)
@@ -105,9 +98,7 @@ int CreateWideFolder(const WCHAR *path)
     // The message names the folder as well as the code page can.
     if (!WideCharToMultiByte(CP_ACP, 0, path, -1, name, MAX_PATH, NULL, NULL))
         name[0] = '\0';
-    wsprintfA(text, MSG_FOLDER_NOT_CREATED, name);
-    ShowMessage(text, MB_OK);
-    return 0;
+    return ShowFailure(MSG_FOLDER_NOT_CREATED, name);
 }
 
 int AppendWideName(WCHAR *path, const char *name)

@@ -36,16 +36,11 @@ static const struct {
 };
 
 // Ends a run that did not complete: the message (a format and the one path
-// it names; a number in it, the free bytes of a full drive, is 0), if any,
-// then back to input.
+// it names; the free bytes of a full drive are 0), if any, then back to input.
 static int Stop(const char *format, const char *argument)
 {
-    char text[MESSAGE_SIZE];
-
-    if (format) {
-        wsprintfA(text, format, argument, 0);
-        ShowMessage(text, MB_OK);
-    }
+    if (format)
+        ShowFailure(format, argument);
     SetInstallingState(0);
     return 0;
 }

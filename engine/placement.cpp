@@ -4,15 +4,6 @@
 #include "engine.h"
 #include "messages.h"
 
-static int Fail(const char *format, const char *argument)
-{
-    char text[MESSAGE_SIZE];
-
-    wsprintfA(text, format, argument);
-    ShowMessage(text, MB_OK);
-    return 0;
-}
-
 // The file holds exactly the bytes that LZCopy reported.
 static int HasSize(const char *path, LONG expected)
 {
@@ -131,10 +122,10 @@ int LoadPayload(int index, const void **data, DWORD *size)
     *size = SizeofResource(g_hInstance, found);
     loaded = LoadResource(g_hInstance, found);
     if (!loaded || *size == 0)
-        return Fail(MSG_NO_LOAD, "");
+        return ShowFailure(MSG_NO_LOAD, "");
     *data = LockResource(loaded);
     if (!*data)
-        return Fail(MSG_NO_LOCK, "");
+        return ShowFailure(MSG_NO_LOCK, "");
     return 1;
 }
 
@@ -206,13 +197,13 @@ int PlaceEntry(int index, const char *folder, char *launchPath)
         return 0;
     file = CreatePayloadCopy(data, size, tempName);
     if (file == INVALID_HANDLE_VALUE)
-        return Fail(MSG_TEMP_NOT_CREATED, tempName);
+        return ShowFailure(MSG_TEMP_NOT_CREATED, tempName);
     // The LZ functions read the copy through its handle; closing the LZ
     // handle closes the file, and with it the file is gone.
     source = BindLzLibrary() ? g_LZInit((INT)(INT_PTR)file) : -1;
     if (source < 0) {
         CloseHandle(file);
-        return Fail(MSG_TEMP_NOT_READ, tempName);
+        return ShowFailure(MSG_TEMP_NOT_READ, tempName);
     }
 
     failure = MSG_NOT_WRITTEN;
@@ -227,6 +218,6 @@ int PlaceEntry(int index, const char *folder, char *launchPath)
     }
     g_LZClose(source);
     if (failure)
-        return Fail(failure, argument);
+        return ShowFailure(failure, argument);
     return 1;
 }

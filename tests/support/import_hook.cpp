@@ -1,6 +1,7 @@
 #include "import_hook.h"
 
 #include <windows.h>
+#include "scratch.h"
 
 namespace {
 
@@ -101,6 +102,13 @@ UINT AnswerFolder(const std::string &folder, LPSTR buffer, UINT size) {
     if (folder.size() + 1 > size) return static_cast<UINT>(folder.size() + 1);
     lstrcpyA(buffer, folder.c_str());
     return static_cast<UINT>(folder.size());
+}
+
+UINT AnswerFolder(const std::string &folder, LPWSTR buffer, UINT size) {
+    const std::wstring wide = Wide(folder);
+    if (wide.size() + 1 > size) return static_cast<UINT>(wide.size() + 1);
+    lstrcpyW(buffer, wide.c_str());
+    return static_cast<UINT>(wide.size());
 }
 
 }  // namespace Hooks

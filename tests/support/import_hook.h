@@ -76,9 +76,10 @@ std::string CheckedWidePath(const Counter &function, const WCHAR *p, size_t limi
 // The recorded calls of `functions`, and their path-like arguments, in call order.
 std::vector<CallRecord> Calls(std::initializer_list<const Counter *> functions);
 std::vector<std::string> Paths(std::initializer_list<const Counter *> functions);
-// `folder` answered as GetSystemDirectoryA and its kin answer: its length, or
-// the size needed when the buffer is too small.
+// `folder` answered as GetSystemDirectoryA and its kin (or, in UTF-16,
+// GetTempPathW) answer: its length, or the size needed when the buffer is too small.
 UINT AnswerFolder(const std::string &folder, LPSTR buffer, UINT size);
+UINT AnswerFolder(const std::string &folder, LPWSTR buffer, UINT size);
 
 // The hooks act while this lives: the code under test runs inside it.
 class Active {

@@ -258,7 +258,7 @@ void InstallHooks() {
     // by the one handle that reads it and deleted when that handle closes.
     add(TempPath::Install("kernel32.dll", "GetTempPathW"));
     TempPath::counter.variants = {"0 with the buffer unterminated"};
-    TempPath::base = [](DWORD n, LPWSTR b) -> DWORD { return AnswerWideFolder(WithBackslash(g_layout.tmp), b, n); };
+    TempPath::base = [](DWORD n, LPWSTR b) -> DWORD { return Hooks::AnswerFolder(WithBackslash(g_layout.tmp), b, n); };
     TempPath::fail = [](int, DWORD n, LPWSTR b) -> DWORD {
         if (b) Poison(b, n * sizeof(WCHAR));
         SetLastError(ERROR_ENVVAR_NOT_FOUND);

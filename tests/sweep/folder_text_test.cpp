@@ -108,7 +108,7 @@ void InstallHooks() {
     FindResourceHook::inspect = [](CallRecord &, HMODULE, LPCSTR name, LPCSTR) { Hooks::entry = Sweep::EntryOfResource(name); };
     // The payload's copy in the temporary folder: one name, one handle.
     add(TempPath::Install("kernel32.dll", "GetTempPathW"));
-    TempPath::base = [](DWORD n, LPWSTR b) -> DWORD { return AnswerWideFolder(kTempDir, b, n); };
+    TempPath::base = [](DWORD n, LPWSTR b) -> DWORD { return Hooks::AnswerFolder(kTempDir, b, n); };
     add(TempFileName::Install("kernel32.dll", "GetTempFileNameW"));
     TempFileName::base = [](LPCWSTR dir, LPCWSTR, UINT unique, LPWSTR name) -> UINT {
         if (Hooks::CheckedWidePath(TempFileName::counter, dir) != kTempDir)

@@ -1,7 +1,6 @@
 #include "sweep_support.h"
 
 #include "package.h"
-#include "scratch.h"
 
 #include <algorithm>
 
@@ -197,13 +196,6 @@ std::string Lower(std::string s) {
         if (s[i] >= 'A' && s[i] <= 'Z') s[i] = static_cast<char>(s[i] - 'A' + 'a');
     }
     return s;
-}
-
-DWORD AnswerWideFolder(const std::string &folder, LPWSTR buffer, DWORD size) {
-    const std::wstring wide = Wide(folder);
-    if (wide.size() + 1 > size) return static_cast<DWORD>(wide.size() + 1);
-    lstrcpyW(buffer, wide.c_str());
-    return static_cast<DWORD>(wide.size());
 }
 
 std::string ProtectedFolderFault(PSECURITY_DESCRIPTOR descriptor) {

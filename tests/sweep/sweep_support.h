@@ -41,10 +41,6 @@ IShellLinkA *WrapShellLink(IShellLinkA *inner);
 
 std::string Lower(std::string s);
 
-// `folder` answered as GetTempPathW answers: its length, or the size needed
-// when the buffer is too small.
-DWORD AnswerWideFolder(const std::string &folder, LPWSTR buffer, DWORD size);
-
 // Why `descriptor` is not the one a folder made for the program must carry,
 // or "" when it is: a valid, self-relative descriptor whose DACL is present
 // and protected (nothing inherited from the parent) and holds exactly three
