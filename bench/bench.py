@@ -424,7 +424,24 @@ def machine():
     wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
     nsis = subprocess.run(["makensis", "-VERSION"], capture_output=True, text=True).stdout.strip()
     return {"nproc": os.cpu_count(), "cpu": cpu, "wine": wine, "nsis": nsis,
-            "kernel": platform.release(), "load": loadavg()}
+            "kernel": platform.release(), "load": loadavg(), "mode": execution_mode()}
+
+
+def execution_mode():
+    """How this machine runs Wine's 32-bit processes: natively, or through an
+    emulator registered with binfmt_misc (a kernel that runs no 32-bit code)."""
+    try:
+        entry = Path("/proc/sys/fs/binfmt_misc/qemu-i386").read_text().splitlines()
+    except OSError:
+        entry = []
+    if "enabled" not in entry:
+        return "natively (the kernel runs 32-bit x86 code)"
+    emulator = next((l.split(None, 1)[1] for l in entry if l.startswith("interpreter ")), "qemu-i386")
+    version = subprocess.run([emulator, "--version"], capture_output=True, text=True).stdout
+    version = version.splitlines()[0].strip() if version else emulator
+    return (f"**under emulation**: the kernel runs no 32-bit code, so every 32-bit Wine process, "
+            f"the peers' included, runs under {version} (binfmt_misc). These times do not stand "
+            f"for Windows; the ratios against NSIS compare only within this run")
 
 
 def loadavg():
@@ -562,6 +579,7 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
           f"- Date: {now}\n- Machine: {m['nproc']} CPUs (nproc), {m['cpu']}, Linux {m['kernel']}; "
           f"load average {m['load']} at the start, {loadavg()} at the end (other work on the "
           f"machine shows as spread between runs)\n"
+          f"- 32-bit programs run {m['mode']}\n"
           f"- Wine: {m['wine']}; NSIS: {m['nsis']}; times are medians of {a.runs} runs "
           f"({a.install_runs} for the installation times of the goal rows)\n\n"
           f"{table}\n## Details\n\n" + "\n".join(details) + "\n")
