@@ -326,7 +326,7 @@ def check_installation(a, prefix, base_sysdir):
         got = find_ci(where, name)
         if not got or got.read_bytes() != (a.package / name).read_bytes():
             problems.append(f"{where / name} missing or different")
-    links = [p for p in (drive / "users").rglob("Zorvik.lnk")]
+    links = [p for d in ("users", "ProgramData") for p in (drive / d).rglob("Zorvik.lnk")]
     if len(links) != 2:
         problems.append(f"{len(links)} shortcuts instead of 2")
     return problems

@@ -38,6 +38,11 @@ int IsSystemFolder(const char *folder);
 // carries it (1, or 0 after the message naming what failed).
 int PlaceEntry(int index, const char *folder, char *launchPath);
 int LoadPayload(int index, const void **data, DWORD *size);
+// Asks the desktop's shell to start the program (a path of the code page,
+// made absolute) with its arguments, in its own folder, shown normally: it
+// then runs as the person at the desktop, with that person's token. 1 when
+// the shell accepted; 0, with nothing shown, when any step failed.
+int StartAsDesktopUser(const char *program, const char *arguments);
 // The shortcuts of an entry, made once every entry is in place; folders are
 // reached by their exact (UTF-16) paths.
 void PlaceShortcuts(PackageEntry *entry, const char *target, int addToStartMenu, int addToDesktop);

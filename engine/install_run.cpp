@@ -175,6 +175,10 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     // file is in place.
     PlaceShortcuts(&PackageTable[0], launchPath, addToStartMenu, addToDesktop);
 
+    // The program runs as the person at the desktop; where the desktop's
+    // shell cannot start it, the run starts it itself.
+    if (StartAsDesktopUser(launchPath, PackageConfig.LaunchArguments))
+        return 1;
     wsprintfA(commandLine, "\"%s\" %s", launchPath, PackageConfig.LaunchArguments);
     if (WinExec(commandLine, SW_SHOW) > 31)
         return 1;

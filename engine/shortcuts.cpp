@@ -1,7 +1,8 @@
 // Shortcuts of an entry: one in the Start menu's program group, one on the
 // desktop. A convenience: no failure here stops the installation. The two
-// folders are the user's and are taken by their exact (UTF-16) paths: the
-// code page's best fit would turn a name it lacks into another folder's.
+// folders (everyone's, or the user's own) are taken by their exact (UTF-16)
+// paths: the code page's best fit would turn a name it lacks into another
+// folder's.
 #include "engine.h"
 #include <shlobj.h>
 
@@ -13,19 +14,39 @@ static const GUID g_IidShellLinkA =
 static const GUID g_IidPersistFile =
     { 0x0000010B, 0x0000, 0x0000, { 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 } };
 
+// The built-in Administrators group (S-1-5-32-544).
+static const struct { BYTE revision, count, authority[6]; DWORD rid[2]; } g_Administrators =
+    { SID_REVISION, 2, { 0, 0, 0, 0, 0, 5 }, { SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS } };
+
+// Whether the run has the administrator's rights: the group is enabled in its
+// token (elevated, or an administrator without UAC), not only present for denial.
+static int HasAdministratorRights(void)
+{
+    BOOL member = FALSE;
+
+    return CheckTokenMembership(NULL, (PSID)&g_Administrators, &member) && member;
+}
+
 void PlaceShortcuts(PackageEntry *entry, const char *target, int addToStartMenu, int addToDesktop)
 {
     IMalloc *allocator = NULL;
     LPITEMIDLIST list;
     WCHAR path[MAX_PATH];
+    int programs = CSIDL_PROGRAMS, desktop = CSIDL_DESKTOPDIRECTORY;
 
     if (!entry->desktopLinkName)
         return;
+    // An administrative installation is for everyone who uses the computer,
+    // whichever account approved it: its links go into the common folders.
+    if (HasAdministratorRights()) {
+        programs = CSIDL_COMMON_PROGRAMS;
+        desktop = CSIDL_COMMON_DESKTOPDIRECTORY;
+    }
     if (FAILED(SHGetMalloc(&allocator)))
         allocator = NULL;
 
     if (addToStartMenu && allocator && entry->startMenuLinkName
-        && SHGetSpecialFolderLocation(g_hDlg, CSIDL_PROGRAMS, &list) == S_OK) {
+        && SHGetSpecialFolderLocation(g_hDlg, programs, &list) == S_OK) {
         // The shell names only a folder that exists: the group is the one
         // folder that may be missing.
         if (SHGetPathFromIDListW(list, path) && AppendWideName(path, PackageConfig.ProgramGroupName)
@@ -34,7 +55,7 @@ void PlaceShortcuts(PackageEntry *entry, const char *target, int addToStartMenu,
         allocator->Free(list);
     }
 
-    if (addToDesktop && SHGetSpecialFolderLocation(g_hDlg, CSIDL_DESKTOPDIRECTORY, &list) == S_OK) {
+    if (addToDesktop && SHGetSpecialFolderLocation(g_hDlg, desktop, &list) == S_OK) {
         if (SHGetPathFromIDListW(list, path))
             CreateShortcut(target, path, entry->desktopLinkName);
         if (allocator)

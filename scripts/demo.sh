@@ -83,7 +83,7 @@ summary() {
     sed -n 's/^driver: link /    /p' "$log"
   else
     local links
-    links=$(find "$c/users" -name '*.lnk' -newer "$demo/.ready" -printf '    C:\\users\\%P\n' 2>/dev/null)
+    links=$(cd "$c" && find users ProgramData -name '*.lnk' -newer "$demo/.ready" -printf '    C:\\%p\n' 2>/dev/null)
     echo "${links:-    (none)}" | tr '/' '\\'
   fi
   say "program started:"
@@ -126,8 +126,8 @@ wait-file $sync_win\\installing.done
 resume
 expect-exit 0
 expect-launched C:\\Program Files\\Zorvik\\$program
-expect-link 2 Zorvik\\Zorvik.lnk C:\\Program Files\\Zorvik\\$program
-expect-link 16 Zorvik.lnk C:\\Program Files\\Zorvik\\$program
+expect-link 23 Zorvik\\Zorvik.lnk C:\\Program Files\\Zorvik\\$program
+expect-link 25 Zorvik.lnk C:\\Program Files\\Zorvik\\$program
 expect-no-temp-files ZIN*.tmp
 sleep 1500
 mark $sync_win\\program.ready

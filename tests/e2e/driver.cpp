@@ -27,7 +27,8 @@
 //   expect-no-box <ms>                no message box appears for <ms>
 //   expect-exit <code>                the installer ends with <code>
 //   expect-launched <path> [title]    a top-level window <title> (default Zorvik)
-//                                     belongs to a process whose image is <path>
+//                                     belongs to a process whose image is <path>,
+//                                     started by the desktop's explorer.exe
 //   expect-not-launched [title]       no such window exists
 //   close-window [title]              close that window and wait for its process to end
 //   expect-link <csidl> <rel> <target>  <special folder>\<rel> is a shell link to <target>
@@ -53,6 +54,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -145,6 +147,17 @@ std::wstring ImagePathOf(DWORD pid) {
     if (!QueryFullProcessImageNameW(p, 0, buf, &size)) buf[0] = 0;
     CloseHandle(p);
     return buf;
+}
+
+DWORD ParentOf(DWORD pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    DWORD parent = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ProcessID == pid) parent = entry.th32ParentProcessID;
+    CloseHandle(snapshot);
+    return parent;
 }
 
 std::wstring SpecialFolder(int csidl) {
@@ -642,7 +655,13 @@ private:
         std::wstring image = ImagePathOf(PidOf(h));
         if (lstrcmpiW(image.c_str(), want.c_str()) != 0)
             throw Failure("window " + Quote(title) + " belongs to " + Quote(image) + ", expected " + Quote(want));
-        Say("running: " + Utf8(image) + " (process " + std::to_string(PidOf(h)) + ")");
+        // Started by the desktop's shell, as the person at the desktop, not by the installer.
+        std::wstring parent = ImagePathOf(ParentOf(PidOf(h)));
+        const std::wstring shell = L"\\explorer.exe";
+        if (parent.size() < shell.size() ||
+            lstrcmpiW(parent.c_str() + parent.size() - shell.size(), shell.c_str()) != 0)
+            throw Failure("window " + Quote(title) + " was started by " + Quote(parent) + ", not the desktop's shell");
+        Say("running: " + Utf8(image) + " (process " + std::to_string(PidOf(h)) + ", started by " + Utf8(parent) + ")");
     }
 
     void CloseTopLevel(const std::string &titleArg) {

@@ -10,8 +10,10 @@ objdump=$1 exe=$2
 # The installer's own platform calls; then, per DLL, the loader functions that
 # bind LZ32 at run time, the code page 932 helpers, the functions the engine
 # uses to check lengths, to tell a complete file from a torn one and to rename
-# a complete file into place, and those that reach a folder or file by its
-# exact (UTF-16) name or tell one folder from another.
+# a complete file into place, those that reach a folder or file by its exact
+# (UTF-16) name or tell one folder from another, and those that ask the
+# desktop's shell to start the program (the strings it takes) and tell whether
+# the run has the administrator's rights. Every DLL here is a known DLL.
 declare -A allowed=(
   [KERNEL32.DLL]="
     CloseHandle CreateDirectoryA CreateFileA DeleteFileA ExitProcess FindResourceA
@@ -30,7 +32,8 @@ declare -A allowed=(
     CharNextA CharPrevA"
   [SHELL32.DLL]="SHBrowseForFolderA SHGetMalloc SHGetPathFromIDListW SHGetSpecialFolderLocation"
   [OLE32.DLL]="CoCreateInstance CoInitialize CoUninitialize CoTaskMemFree"
-  [ADVAPI32.DLL]="RegCloseKey RegOpenKeyExA RegQueryValueExA"
+  [ADVAPI32.DLL]="RegCloseKey RegOpenKeyExA RegQueryValueExA CheckTokenMembership"
+  [OLEAUT32.DLL]="SysAllocString SysFreeString"
 )
 
 [ -f "$exe" ] || { echo "import_allowlist: no such file $exe" >&2; exit 1; }

@@ -117,10 +117,14 @@ check_no_temp_files() {
   [ -z "$left" ] || fail "temporary files left behind: $left"
 }
 
-check_links_inside_prefix() {  # the two links exist in the prefix and nowhere in $HOME
-  local n
-  n=$(find "$c/users" -name Zorvik.lnk | wc -l)
-  [ "$n" -eq 2 ] || fail "expected 2 Zorvik.lnk files in the prefix, found $n: $(find "$c/users" -name Zorvik.lnk)"
+# An administrative installation puts its links into the common folders of
+# everyone who uses the computer.
+check_common_links() {  # both links in the common folders, none elsewhere in the prefix or in $HOME
+  local want found
+  want=$(printf '%s\n' "$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zorvik/Zorvik.lnk" \
+    "$c/users/Public/Desktop/Zorvik.lnk")
+  found=$(find "$c" -name Zorvik.lnk | sort)
+  [ "$found" = "$want" ] || fail "the links are not exactly the two in the common folders: ${found:-none}"
   [ -z "$(find "$HOME" -name '*.lnk' 2>/dev/null)" ] || fail "a link file was written into \$HOME"
 }
 
@@ -189,8 +193,8 @@ installed_checks() {  # <Windows folder>
   cat <<EOF
 expect-exit 0
 expect-launched $1\\$program
-expect-link 2 Zorvik\\Zorvik.lnk $1\\$program
-expect-link 16 Zorvik.lnk $1\\$program
+expect-link 23 Zorvik\\Zorvik.lnk $1\\$program
+expect-link 25 Zorvik.lnk $1\\$program
 expect-no-temp-files ZIN*.tmp
 EOF
 }
@@ -207,7 +211,7 @@ click 1
 $(installed_checks "$pf\\Zorvik")
 EOF
   check_installed "$pf_unix/Zorvik"
-  check_links_inside_prefix
+  check_common_links
   check_no_temp_files
   ;;
 
@@ -362,7 +366,7 @@ click 2
 expect-exit 0
 EOF
   [ ! -e "$c/NoSuchParent" ] || fail "C:\\NoSuchParent was created although the question was answered No"
-  [ -z "$(find "$c/users" -name Zorvik.lnk)" ] || fail "a link was created"
+  [ -z "$(find "$c" -name Zorvik.lnk)" ] || fail "a link was created"
   check_no_temp_files
   ;;
 
@@ -379,7 +383,7 @@ EOF
   check_installed "$c/ソフト/表"
   others=$(find "$c/ソフト" -mindepth 1 -maxdepth 1 ! -name 表)
   [ -z "$others" ] || fail "unexpected entries in C:\\ソフト: $others"
-  check_links_inside_prefix
+  check_common_links
   ;;
 
 planted_lz32)
@@ -554,6 +558,7 @@ click 1
 $(installed_checks 'C:\Zorvik2')
 EOF
   check_installed "$c/Zorvik2"
+  check_common_links
   [ -z "$(find "$c/rfyen" -mindepth 2)" ] || fail "left in the temporary folders: $(find "$c/rfyen" -mindepth 2)"
   check_no_temp_files
   ;;

@@ -38,8 +38,9 @@ private:
 };
 
 // The platform calls that every engine test answers: the system folder is a
-// scratch folder, WinExec records its command line and show command and
-// answers 33 without starting anything, and temporary names are remembered.
+// scratch folder, there is no desktop's shell to start the program, WinExec
+// records its command line and show command and answers 33 without starting
+// anything, and temporary names are remembered.
 using SystemFolder = COUNTED(GetSystemDirectoryA);
 using StartProgram = COUNTED(WinExec);
 

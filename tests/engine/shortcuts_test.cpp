@@ -17,12 +17,14 @@ std::string SpecialFolder(int csidl) {
 }
 
 
+// The links of an administrative installation (every process has the
+// administrator's rights under Wine) go into everyone's folders.
 class ShortcutsTest : public EngineTest {
 protected:
-    ShortcutsTest()
-        : group(SpecialFolder(CSIDL_PROGRAMS) + "\\" + PackageConfig.ProgramGroupName),
+    ShortcutsTest(int programs = CSIDL_COMMON_PROGRAMS, int desktop = CSIDL_COMMON_DESKTOPDIRECTORY)
+        : group(SpecialFolder(programs) + "\\" + PackageConfig.ProgramGroupName),
           startLink(group + "\\" + startName + ".lnk"),
-          desktopLink(SpecialFolder(CSIDL_DESKTOPDIRECTORY) + "\\" + desktopName + ".lnk") {
+          desktopLink(SpecialFolder(desktop) + "\\" + desktopName + ".lnk") {
         Clean();
     }
     ~ShortcutsTest() override { Clean(); }
@@ -68,6 +70,31 @@ TEST_F(ShortcutsTest, BothShortcuts) {
     ExpectLink(startLink, target, startName);
     ExpectLink(desktopLink, target, desktopName);
     EXPECT_TRUE(boxes->boxes().empty());
+}
+
+// Without the administrator's rights (a limited account installing into a
+// folder of its own), the links are the user's own.
+class UserShortcutsTest : public ShortcutsTest {
+protected:
+    UserShortcutsTest() : ShortcutsTest(CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY) {}
+    Hooks::Installed rights = TokenMembership::Install("advapi32.dll", "CheckTokenMembership");
+};
+
+TEST_F(UserShortcutsTest, WithoutTheAdministratorsRightsTheLinksAreTheUsersOwn) {
+    const std::string common = SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + "\\" + desktopName + ".lnk";
+    DeleteFileA(common.c_str());
+    for (BOOL answered : {FALSE, TRUE}) {   // the call fails, or says "not a member"
+        Clean();
+        TokenMembership::base = [answered](HANDLE, PSID, PBOOL member) -> BOOL {
+            *member = FALSE;
+            return answered;
+        };
+        Place(1, 1);
+        ExpectLink(startLink, target, startName);
+        ExpectLink(desktopLink, target, desktopName);
+        EXPECT_FALSE(FileExists(common));
+    }
+    Clean();
 }
 
 TEST_F(ShortcutsTest, OnlyTheDesktop) {
@@ -152,7 +179,7 @@ TEST_F(ShortcutsTest, LinksGoIntoFoldersNamedOutsideTheCodePage) {
     };
     Hooks::Installed path = PathFromList::Install("shell32.dll", "SHGetPathFromIDListW");
     PathFromList::base = [&](LPCITEMIDLIST list, LPWSTR out) -> BOOL {
-        lstrcpyW(out, (lists[const_cast<LPITEMIDLIST>(list)] == CSIDL_PROGRAMS ? programs : desktop).c_str());
+        lstrcpyW(out, (lists[const_cast<LPITEMIDLIST>(list)] == CSIDL_COMMON_PROGRAMS ? programs : desktop).c_str());
         return TRUE;
     };
     Place(1, 1);

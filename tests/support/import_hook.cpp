@@ -58,6 +58,20 @@ void ResetCalls() {
 
 void Violation(const std::string &what) { violations.push_back(what); }
 
+bool CountCall(Counter &function, const std::string &path) {
+    if (!active) return false;
+    CallRecord rec;
+    rec.function = &function;
+    rec.number = ++function.calls;
+    rec.entry = entry;
+    rec.phase = phase;
+    rec.path = path;
+    rec.faulted = rec.number == function.failAt && !function.variants.empty();
+    trace.push_back(rec);
+    if (rec.faulted) ++faultsInjected;
+    return rec.faulted;
+}
+
 std::string CheckedPath(const Counter &function, const char *p, size_t limit) {
     if (!p) return "<null>";
     size_t n = 0;

@@ -69,6 +69,9 @@ inline long faultsInjected = 0;
 
 void ResetCalls();   // counts, failure choice, trace, violations, context
 void Violation(const std::string &what);
+// Counts and records a call that no import hook sees (a method of an object
+// that a test hands out): true when this call is the one to fail.
+bool CountCall(Counter &function, const std::string &path);
 // The bytes at `p` up to their terminator, which must come within `limit`
 // bytes; a breach is recorded as a violation of `function`.
 std::string CheckedPath(const Counter &function, const char *p, size_t limit = MAX_PATH);

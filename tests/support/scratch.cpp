@@ -94,3 +94,11 @@ std::wstring Wide(const std::string &ansi) {
     if (!out.empty()) out.pop_back();
     return out;
 }
+
+std::string Narrow(const std::wstring &wide) {
+    std::string out(wide.size() * 2 + 1, '\0');
+    out.resize(WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr,
+                                   nullptr));
+    if (!out.empty()) out.pop_back();
+    return out;
+}

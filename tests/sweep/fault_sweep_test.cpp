@@ -28,6 +28,7 @@
 #include "scratch.h"
 #include "sweep_support.h"
 #include "platform_hooks.h"
+#include "desktop_shell_fake.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ struct RunState {
     std::vector<HKEY> keysOpen;
     std::map<const void *, int> specialLists;   // item-id list -> CSIDL
     LPITEMIDLIST browseList = nullptr;
+    std::set<BSTR> strings;                     // allocated and not yet freed
 };
 RunState g_run;
 
@@ -66,6 +68,7 @@ struct Scenario {
     bool lowDisk;      // the drive reports less than the required space free
     bool everyEntry;   // false: the installation-folder entries after the program, placed exactly
                        // as in the fresh run, are not swept again
+    bool desktopShell; // the desktop's shell runs (faked); without it the run starts the program itself
 };
 
 struct Layout {
@@ -451,9 +454,11 @@ void InstallHooks() {
     PathFromList::base = [](LPCITEMIDLIST list, LPWSTR b) -> BOOL {
         auto it = g_run.specialLists.find(list);
         if (it == g_run.specialLists.end() && list != g_run.browseList) return PathFromList::real(list, b);
-        const std::string &folder = list == g_run.browseList        ? g_layout.browse
-                                    : it->second == CSIDL_PROGRAMS ? g_layout.programs
-                                                                   : g_layout.desktop;
+        const bool programs = it != g_run.specialLists.end() &&
+                              (it->second == CSIDL_PROGRAMS || it->second == CSIDL_COMMON_PROGRAMS);
+        const std::string &folder = list == g_run.browseList ? g_layout.browse
+                                    : programs               ? g_layout.programs
+                                                             : g_layout.desktop;
         lstrcpyW(b, Wide(folder).c_str());
         return TRUE;
     };
@@ -468,6 +473,11 @@ void InstallHooks() {
     add(CreateInstance::Install("ole32.dll", "CoCreateInstance"));
     CreateInstance::counter.variants = {"REGDB_E_CLASSNOTREG"};
     CreateInstance::base = [](REFCLSID clsid, LPUNKNOWN outer, DWORD ctx, REFIID iid, LPVOID *out) -> HRESULT {
+        if (DesktopShell::IsShellWindows(clsid)) {
+            if (g_scenario->desktopShell) return DesktopShell::Create(iid, out);
+            *out = nullptr;
+            return REGDB_E_CLASSNOTREG;
+        }
         HRESULT hr = CreateInstance::real(clsid, outer, ctx, iid, out);
         if (SUCCEEDED(hr) && iid == IID_IShellLinkA)
             *out = WrapShellLink(static_cast<IShellLinkA *>(*out));
@@ -478,6 +488,30 @@ void InstallHooks() {
         return REGDB_E_CLASSNOTREG;
     };
     RegisterLinkCounters();
+    DesktopShell::RegisterCounters();
+
+    // The strings handed to the desktop's shell: each freed again.
+    add(AllocString::Install("oleaut32.dll", "SysAllocString"));
+    AllocString::counter.variants = {"NULL"};
+    AllocString::fail = [](int, const OLECHAR *) -> BSTR { return nullptr; };
+    AllocString::after = [](CallRecord &r, BSTR b, const OLECHAR *) {
+        if (b && !r.faulted) g_run.strings.insert(b);
+    };
+    add(FreeString::Install("oleaut32.dll", "SysFreeString"));
+    FreeString::counter.whyNotFailable = "cannot fail";
+    FreeString::inspect = [](CallRecord &, BSTR b) {
+        if (b && !g_run.strings.erase(b)) Hooks::Violation("SysFreeString of a string not allocated, or freed twice");
+    };
+
+    // Administrator's rights decide whose folders get the links.
+    add(TokenMembership::Install("advapi32.dll", "CheckTokenMembership"));
+    TokenMembership::counter.variants = {"FALSE (ERROR_INVALID_HANDLE)", "not a member"};
+    TokenMembership::fail = [](int v, HANDLE, PSID, PBOOL member) -> BOOL {
+        *member = FALSE;
+        if (v == 1) return TRUE;
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    };
 
     add(ToWide::Install("kernel32.dll", "MultiByteToWideChar"));
     ToWide::counter.variants = {"0 (ERROR_INSUFFICIENT_BUFFER), output unterminated"};
@@ -705,10 +739,11 @@ struct RunResult {
     std::string textAfterBrowse, textBeforeBrowse;
     bool inputState = false;
     std::vector<std::string> linkEvents;
+    std::vector<DesktopShell::Request> shellRequests;
 };
 
-const Scenario kFresh = {"fresh", false, false, false, true};
-const Scenario kUpgrade = {"upgrade", true, true, true, false};
+const Scenario kFresh = {"fresh", false, false, false, true, true};
+const Scenario kUpgrade = {"upgrade", true, true, true, false, false};
 
 std::string OldContent(const std::string &name) { return "older " + name + " of an earlier installation\r\n"; }
 
@@ -763,6 +798,7 @@ RunResult RunOnce(const Scenario &s) {
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = g_savedOverwrite[i];
     g_run = RunState();
     g_linkEvents.clear();
+    DesktopShell::Reset();
     SetCurrentDirectoryA(g_layout.cwd.c_str());
     g_scenario = &s;
     g_hInstance = GetModuleHandleA(nullptr);
@@ -820,6 +856,10 @@ RunResult RunOnce(const Scenario &s) {
     if (!g_run.filesOpen.empty())
         out.violations.push_back("file handles left open: " + std::to_string(g_run.filesOpen.size()));
     if (!g_run.keysOpen.empty()) out.violations.push_back("registry keys left open");
+    if (!g_run.strings.empty()) out.violations.push_back("strings left allocated: " + std::to_string(g_run.strings.size()));
+    if (int n = DesktopShell::Outstanding())
+        out.violations.push_back("interfaces of the desktop's shell left unreleased: " + std::to_string(n));
+    out.shellRequests = DesktopShell::requests;
     return out;
 }
 
@@ -923,7 +963,10 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
     } else if (fn == &DiskFreeSpace::counter) {
         stop(Format(MSG_DRIVE_INVALID, path));
     } else if (fn == &FullPathName::counter) {
-        stop(Format(MSG_FOLDER_DENIED, folder));
+        if (entry == PACKAGE_ENTRY_COUNT)
+            goOn("");   // the program's path for the desktop's shell: the run starts it itself
+        else
+            stop(Format(MSG_FOLDER_DENIED, folder));
     } else if (fn == &MakeFolder::counter) {
         if (call.phase == kPhaseStart && call.entry < 0 && call.number == 1) {
             if (variant == 0)
@@ -1130,15 +1173,36 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
 
     // Result and start.
     check(r.result == e.result, "result " + std::to_string(r.result) + ", expected " + std::to_string(e.result));
-    int started = 0;
+    int started = static_cast<int>(r.shellRequests.size());
     for (const CallRecord &c : r.trace)
         if (c.function == &WinExecHook::counter && !c.faulted) ++started;
     check(r.result == 0 || started == 1, "a successful run starts the program exactly once");
-    if (r.result == 1) {
+    if (r.result == 1 && r.shellRequests.empty()) {
         check(g_run.commandLines.size() == 1 && g_run.commandLines[0] == "\"" + launch + "\" " &&
                   g_run.shows[0] == SW_SHOW,
               "command line");
+    } else if (r.result == 1) {
+        // The shell has a current folder of its own: the path is absolute.
+        const DesktopShell::Request &q = r.shellRequests[0];
+        check(Lower(Narrow(q.file)) == Lower(l.folderAbs + "\\" + PackageTable[0].fileName) &&
+                  Narrow(q.arguments) == PackageConfig.LaunchArguments &&
+                  Lower(Narrow(q.folder)) == Lower(l.folderAbs + "\\") && q.operation == VT_EMPTY &&
+                  q.show == SW_SHOWNORMAL,
+              "the shell asked to start " + Narrow(q.file) + " in " + Narrow(q.folder));
+        check(g_run.commandLines.empty(), "the program started by the shell is started again");
     }
+    check(r.result == 1 || r.shellRequests.empty(), "a run that stopped started the program");
+
+    // The links go into the common folders when the run has the administrator's
+    // rights (as every process has under Wine), otherwise into the user's own.
+    bool administrator = true;
+    for (const CallRecord &c : r.trace)
+        if (c.function == &TokenMembership::counter) administrator = !c.faulted;
+    for (const CallRecord &c : r.trace)
+        if (c.function == &SpecialFolder::counter && c.phase == kPhaseStart)
+            check(c.mode == (administrator ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS) ||
+                      c.mode == (administrator ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY),
+                  "links asked for in special folder " + std::to_string(c.mode));
 
     // Messages: texts, owner, title, type.
     std::vector<std::string> texts;

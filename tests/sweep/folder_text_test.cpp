@@ -208,7 +208,7 @@ void InstallHooks() {
     PathFromList::base = [](LPCITEMIDLIST list, LPWSTR b) -> BOOL {
         auto it = g_run.lists.find(list);
         if (it == g_run.lists.end()) return FALSE;
-        lstrcpyW(b, Wide(it->second == CSIDL_PROGRAMS ? kPrograms : kDesktop).c_str());
+        lstrcpyW(b, Wide(it->second == CSIDL_COMMON_PROGRAMS ? kPrograms : kDesktop).c_str());
         return TRUE;
     };
     add(MakeWideFolder::Install("kernel32.dll", "CreateDirectoryW"));

@@ -31,21 +31,6 @@ void RegisterLinkCounters() {
 
 namespace {
 
-// Counts a call of a link method; true when this call is to fail.
-bool CountLinkCall(Counter &c, const std::string &path) {
-    if (!Hooks::active) return false;
-    CallRecord rec;
-    rec.function = &c;
-    rec.number = ++c.calls;
-    rec.entry = Hooks::entry;
-    rec.phase = Hooks::phase;
-    rec.path = path;
-    rec.faulted = rec.number == c.failAt && !c.variants.empty();
-    Hooks::trace.push_back(rec);
-    if (rec.faulted) ++Hooks::faultsInjected;
-    return rec.faulted;
-}
-
 class PersistFileProxy : public IPersistFile {
 public:
     explicit PersistFileProxy(IPersistFile *inner) : inner_(inner) {}
@@ -76,7 +61,7 @@ public:
         std::string path = Hooks::CheckedWidePath(Links().save, name);
         Hooks::inHook = saved;
         g_linkEvents.push_back("save " + path);
-        if (CountLinkCall(Links().save, path)) return E_FAIL;
+        if (Hooks::CountCall(Links().save, path)) return E_FAIL;
         return inner_ ? inner_->Save(name, remember) : S_OK;
     }
     HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR name) override {
@@ -103,7 +88,7 @@ public:
             return S_OK;
         }
         if (iid == IID_IPersistFile) {
-            if (CountLinkCall(Links().queryInterface, "")) return E_NOINTERFACE;
+            if (Hooks::CountCall(Links().queryInterface, "")) return E_NOINTERFACE;
             IPersistFile *file = nullptr;
             if (inner_) {
                 HRESULT hr = inner_->QueryInterface(iid, reinterpret_cast<void **>(&file));
@@ -134,7 +119,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetDescription(LPCSTR s) override {
         std::string text = Hooks::CheckedPath(Links().setDescription, s, INFOTIPSIZE);
         g_linkEvents.push_back("description " + text);
-        if (CountLinkCall(Links().setDescription, text)) return E_FAIL;
+        if (Hooks::CountCall(Links().setDescription, text)) return E_FAIL;
         return inner_ ? inner_->SetDescription(s) : S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPSTR s, int n) override {
@@ -173,7 +158,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetPath(LPCSTR s) override {
         std::string path = Hooks::CheckedPath(Links().setPath, s);
         g_linkEvents.push_back("path " + path);
-        if (CountLinkCall(Links().setPath, path)) return E_FAIL;
+        if (Hooks::CountCall(Links().setPath, path)) return E_FAIL;
         return inner_ ? inner_->SetPath(s) : S_OK;
     }
 
