@@ -22,33 +22,47 @@ static void CentreDialog(HWND hwnd)
                (GetSystemMetrics(SM_CYFULLSCREEN) - h) / 2, w, h, FALSE);
 }
 
+// The folder's exact (UTF-16) name in the ANSI code page, into a buffer of
+// `size` bytes; 0 when it has no exact form there. A best fit would turn a
+// character that the code page lacks into a look-alike, even a backslash, and
+// name another folder. UTF-8 spells every character (it takes no best-fit
+// flags, and refuses a lone surrogate).
+static int ExactCodePageName(const WCHAR *wide, char *name, int size)
+{
+    BOOL inexact = FALSE;
+    int utf8 = GetACP() == CP_UTF8;
+
+    return WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, wide, -1, name, size,
+                               NULL, utf8 ? NULL : &inexact)
+        && !inexact;
+}
+
 // Lets the user pick a folder with the shell's chooser; a choice replaces the
-// folder text, a cancel leaves it. The folder's exact (UTF-16) name must have
-// an exact form in the code page: a best fit would turn a character that the
-// code page lacks into a look-alike, even a backslash, and name another folder.
+// folder text, a cancel leaves it. A folder without an exact name in the code
+// page is refused.
 static void BrowseForFolder(HWND hwnd)
 {
-    BROWSEINFOA info;
+    BROWSEINFOW info;
     LPITEMIDLIST list;
     IMalloc *allocator;
+    WCHAR title[64];
     WCHAR wide[MAX_PATH];
     char folder[MAX_PATH];
-    BOOL inexact = FALSE;
 
     ZeroMemory(&info, sizeof(info));
     info.hwndOwner = hwnd;
-    info.lpszTitle = "フォルダの選択";
+    if (MultiByteToWideChar(MESSAGE_CODE_PAGE, 0, MSG_BROWSE_TITLE, -1, title, 64))
+        info.lpszTitle = title;
     info.ulFlags = BIF_RETURNONLYFSDIRS;
 
-    list = SHBrowseForFolderA(&info);
+    list = SHBrowseForFolderW(&info);
     if (list == NULL)
         return;
     if (SHGetPathFromIDListW(list, wide)) {
-        if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, folder, MAX_PATH, NULL, &inexact)
-            && !inexact)
+        if (ExactCodePageName(wide, folder, MAX_PATH))
             SetWindowTextA(GetDlgItem(hwnd, IDC_FOLDER), folder);
         else
-            ShowMessage(MSG_UNUSABLE_NAME, MB_OK);
+            ShowMessage(MSG_UNUSABLE_NAME, NULL, 0, MB_OK);
     }
     if (SHGetMalloc(&allocator) == NOERROR) {
         allocator->Free(list);
@@ -59,6 +73,8 @@ static void BrowseForFolder(HWND hwnd)
 INT_PTR CALLBACK InstallDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     char folder[MAX_PATH];
+    char text[2 * MAX_PATH];
+    WCHAR typed[MAX_PATH];
     HWND edit;
 
     (void)lParam;
@@ -78,11 +94,19 @@ INT_PTR CALLBACK InstallDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     switch (LOWORD(wParam)) {
     case IDOK:
         // Without the field the text is empty (the platform may answer a
-        // null window with another window's text).
-        folder[0] = '\0';
+        // null window with another window's text). The text is read as
+        // typed, in UTF-16: a name with characters outside the code page is
+        // refused, not run with '?' in their places. A text too long for a
+        // path is cut, and the run refuses it as too long.
+        typed[0] = L'\0';
         edit = GetDlgItem(hwnd, IDC_FOLDER);
         if (edit)
-            GetWindowTextA(edit, folder, MAX_PATH);
+            GetWindowTextW(edit, typed, MAX_PATH);
+        if (!ExactCodePageName(typed, text, sizeof(text))) {
+            ShowMessage(MSG_UNUSABLE_NAME, NULL, 0, MB_OK);
+            return 0;
+        }
+        lstrcpynA(folder, text, MAX_PATH);
         if (OnStart(folder, IsDlgButtonChecked(hwnd, IDC_ADD_STARTMENU),
                     IsDlgButtonChecked(hwnd, IDC_ADD_DESKTOP)))
             EndDialog(hwnd, wParam);

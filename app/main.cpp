@@ -28,7 +28,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
     g_hInstance = instance;
     CoInitialize(NULL);
-    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_INSTALLER), NULL, InstallDlgProc, 0);
+    // A Unicode dialog: the template's texts reach the controls as they are,
+    // not through the system's code page.
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_INSTALLER), NULL, InstallDlgProc, 0);
     CoUninitialize();
     return 0;
 }

@@ -15,10 +15,19 @@ extern HWND g_hDlg;
 int OnStart(char *folder, int addToStartMenu, int addToDesktop);
 
 // Shared helpers.
-int ShowMessage(const char *text, UINT type);
+// Formats one of the run's texts (code page 932) with a name of the ANSI code
+// page (null: the format takes only the number) and a number, into a
+// MESSAGE_SIZE UTF-16 buffer; 0 when either cannot be converted whole.
+int FormatText(WCHAR *text, const char *format, const char *name, int number);
+// Shows that text in a box of the given MessageBox type, owned by the dialog
+// and titled with its caption; the button that closed it, or 0 when no box
+// was shown (every question takes that as a refusal).
+int ShowMessage(const char *format, const char *name, int number, UINT type);
 // Shows a failure's message (a format and the one path it names; a number in
 // it is 0) in an OK box; returns 0, the failure's result.
 int ShowFailure(const char *format, const char *argument);
+// The progress label's percentage.
+void ShowProgress(int percent);
 void SetInstallingState(int installing);
 // The folders along path are made from the root down; the last, path itself,
 // with the descriptor leaf when one is given (the others inherit from their

@@ -1,4 +1,7 @@
-// How the run talks to the user: message boxes and the dialog's two states.
+// How the run talks to the user: message boxes, the progress label and the
+// dialog's two states. Every text is shown in UTF-16, so that it reads the
+// same whatever the system's code page: the run's own texts are code page 932,
+// the names placed into them are the system's (the ANSI code page).
 #include "engine.h"
 #include "messages.h"
 #include "resource.h"
@@ -8,24 +11,50 @@ HWND g_hDlg;
 
 static const int g_InputControls[] = { IDC_INPUT_CONTROLS };
 
-int ShowMessage(const char *text, UINT type)
+int FormatText(WCHAR *text, const char *format, const char *name, int number)
 {
-    char title[256];
+    WCHAR wideFormat[MESSAGE_SIZE];
+    WCHAR wideName[MAX_PATH];
 
+    if (!MultiByteToWideChar(MESSAGE_CODE_PAGE, 0, format, -1, wideFormat, MESSAGE_SIZE))
+        return 0;
+    if (!name) {
+        wsprintfW(text, wideFormat, number);
+        return 1;
+    }
+    if (!MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, MAX_PATH))
+        return 0;
+    wsprintfW(text, wideFormat, wideName, number);
+    return 1;
+}
+
+int ShowMessage(const char *format, const char *name, int number, UINT type)
+{
+    WCHAR text[MESSAGE_SIZE];
+    WCHAR title[256];
+
+    // A text that cannot be converted whole is not shown at all.
+    if (!FormatText(text, format, name, number))
+        return 0;
     // Without a dialog, or with an empty caption, the box is titled "Message".
     // No caption is asked of a null window: the platform may fill the buffer anyway.
-    if (!g_hDlg || GetWindowTextA(g_hDlg, title, sizeof(title)) <= 0)
-        lstrcpyA(title, MSG_DEFAULT_TITLE);
-    return MessageBoxA(g_hDlg, text, title, type);
+    if (!g_hDlg || GetWindowTextW(g_hDlg, title, 256) <= 0)
+        lstrcpyW(title, L"" MSG_DEFAULT_TITLE);
+    return MessageBoxW(g_hDlg, text, title, type);
 }
 
 int ShowFailure(const char *format, const char *argument)
 {
-    char text[MESSAGE_SIZE];
-
-    wsprintfA(text, format, argument, 0);
-    ShowMessage(text, MB_OK);
+    ShowMessage(format, argument, 0, MB_OK);
     return 0;
+}
+
+void ShowProgress(int percent)
+{
+    WCHAR text[MESSAGE_SIZE];
+
+    if (FormatText(text, MSG_PROGRESS, NULL, percent))
+        SetWindowTextW(GetDlgItem(g_hDlg, IDC_PROGRESS), text);
 }
 
 void SetInstallingState(int installing)

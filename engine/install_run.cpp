@@ -52,7 +52,6 @@ static int Stop(const char *format, const char *argument)
 static const char *MakeInstallFolder(const char *folder)
 {
     SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), (void *)&g_ProtectedFolder, TRUE };
-    char text[MESSAGE_SIZE];
     DWORD error;
 
     // A missing folder whose parent exists is made at once; deeper trees only
@@ -64,8 +63,8 @@ static const char *MakeInstallFolder(const char *folder)
         return 0;
     if (error == ERROR_ACCESS_DENIED)
         return MSG_FOLDER_DENIED;
-    wsprintfA(text, MSG_FOLDER_MISSING_ASK, folder);
-    if (ShowMessage(text, MB_YESNO | MB_ICONQUESTION) == IDYES && CreateFolderTree(folder, sa.lpSecurityDescriptor))
+    if (ShowMessage(MSG_FOLDER_MISSING_ASK, folder, 0, MB_YESNO | MB_ICONQUESTION) == IDYES
+        && CreateFolderTree(folder, sa.lpSecurityDescriptor))
         return 0;
     return "";
 }
@@ -104,7 +103,6 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     char launchPath[MAX_PATH];
     char current[MAX_PATH];
     char root[MAX_PATH];
-    char text[MESSAGE_SIZE];
     char commandLine[COMMAND_LINE_SIZE];
     const char *failure;
     DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters, currentLength;
@@ -156,8 +154,7 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     if (freeBytes < REQUIRED_FREE_BYTES) {
         if (freeClusters == 0)
             return Stop(MSG_DISK_FULL, root);
-        wsprintfA(text, MSG_DISK_LOW_ASK, root, (int)(DWORD)freeBytes);
-        if (ShowMessage(text, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        if (ShowMessage(MSG_DISK_LOW_ASK, root, (int)(DWORD)freeBytes, MB_YESNO | MB_ICONQUESTION) != IDYES)
             return Stop(NULL, NULL);
     }
 
@@ -166,8 +163,7 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
         return Stop(failure[0] ? failure : NULL, folder);
 
     for (i = 0; i < PACKAGE_ENTRY_COUNT; i++) {
-        wsprintfA(text, MSG_PROGRESS, (i + 1) * 100 / PACKAGE_ENTRY_COUNT);
-        SetWindowTextA(GetDlgItem(g_hDlg, IDC_PROGRESS), text);
+        ShowProgress((i + 1) * 100 / PACKAGE_ENTRY_COUNT);
         if (!PlaceEntry(i, folder, launchPath))
             return Stop(NULL, NULL);
     }

@@ -1,4 +1,6 @@
-// Every text that the run shows, once. Code page 932 after compilation.
+// Every text that the run shows, once. Code page 932 after compilation, on
+// every system: they are turned into UTF-16 from that code page to be shown.
+#define MESSAGE_CODE_PAGE 932
 #ifndef ZORVIK_MESSAGES_H
 #define ZORVIK_MESSAGES_H
 
@@ -21,6 +23,7 @@
 #define MSG_DAMAGED             "インストーラが壊れています。もう一度入手してください。"
 #define MSG_SYSTEM_FOLDER       "%sにはインストールできません。"
 #define MSG_UNUSABLE_NAME       "このフォルダの名前には使えない文字が含まれています。"
+#define MSG_BROWSE_TITLE        "フォルダの選択"
 
 // Large enough for the longest text above with a 259-byte path and a number.
 #define MESSAGE_SIZE 512

@@ -32,7 +32,7 @@ int CheckPayloads(void)
         if (!LoadPayload(i, &data, &size))
             return 0;
         if (Crc32(table, (const BYTE *)data, size) != PayloadChecksums[i]) {
-            ShowMessage(MSG_DAMAGED, MB_OK);
+            ShowMessage(MSG_DAMAGED, NULL, 0, MB_OK);
             return 0;
         }
     }

@@ -115,7 +115,7 @@ int LoadPayload(int index, const void **data, DWORD *size)
     found = FindResourceA(g_hInstance, MAKEINTRESOURCEA(e->resourceId), (LPCSTR)RT_RCDATA);
     if (!found) {
         wsprintfA(text, MSG_NO_RESOURCE, index, e->resourceId);
-        ShowMessage(text, MB_OK);
+        ShowMessage(text, NULL, 0, MB_OK);   // ASCII, formatted already
         return 0;
     }
     // A payload of no bytes cannot be read: it would install an empty file.

@@ -40,11 +40,11 @@ std::vector<BrowseCall> g_browseCalls;
 LPITEMIDLIST g_browseAnswer = nullptr;
 
 Hooks::Installed FakeBrowse() {
-    Hooks::Installed hook = BrowseHook::Install("shell32.dll", "SHBrowseForFolderA");
-    BrowseHook::base = [](LPBROWSEINFOA info) {
+    Hooks::Installed hook = BrowseHook::Install("shell32.dll", "SHBrowseForFolderW");
+    BrowseHook::base = [](LPBROWSEINFOW info) {
         g_browseCalls.push_back({info->hwndOwner, info->pidlRoot == nullptr, info->pszDisplayName == nullptr,
-                                 info->lpfn == nullptr, info->lpszTitle ? info->lpszTitle : "<null>",
-                                 info->ulFlags});
+                                 info->lpfn == nullptr,
+                                 info->lpszTitle ? InMessageCodePage(info->lpszTitle) : "<null>", info->ulFlags});
         return g_browseAnswer;
     };
     return hook;
@@ -97,7 +97,7 @@ protected:
 
     void Open() {
         dlg = UnderTest([&] {
-            return CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), nullptr, InstallDlgProc, 0);
+            return CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(IDD_INSTALLER), nullptr, InstallDlgProc, 0);
         });
         ASSERT_NE(dlg, nullptr);
     }

@@ -50,6 +50,9 @@
 //   wait-file <path>                  wait until a file exists (a watching script's go)
 //   sleep <ms>
 //   print-screen-metrics              prints the dialog rectangle and screen metrics
+//   expect-code-page <n>              the system's ANSI code page is <n>
+//   expect-texts <file>               the caption and every control's text equal those recorded
+//                                     in <file> (UTF-8); a missing <file> records them
 #include <windows.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -356,6 +359,8 @@ public:
         else if (command == "wait-file") WaitUntil("file " + rest, [&] { return PathExists(Widen(rest)); });
         else if (command == "sleep") Sleep(std::stoi(rest));
         else if (command == "print-screen-metrics") PrintMetrics();
+        else if (command == "expect-code-page") ExpectCodePage(std::stoul(rest));
+        else if (command == "expect-texts") ExpectTexts(rest);
         else throw Failure("unknown command '" + command + "'");
     }
 
@@ -444,6 +449,35 @@ private:
             throw Failure("control " + std::to_string(id) + " holds " + Quote(WindowText(h)) + ", expected " +
                           Quote(want));
         }
+    }
+
+    // The system's code page, as every program of this prefix and locale gets it.
+    void ExpectCodePage(UINT page) {
+        if (GetACP() != page)
+            throw Failure("the code page is " + std::to_string(GetACP()) + ", not " + std::to_string(page));
+        Say("code page " + std::to_string(page));
+    }
+
+    // Every control of the dialog, in order: its identifier and text.
+    std::string ControlTexts() {
+        NeedInstaller();
+        std::string out = "caption " + Utf8(WindowText(dialog_)) + "\n";
+        for (HWND c = GetWindow(dialog_, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+            out += std::to_string(static_cast<int>(GetDlgCtrlID(c))) + " " + Utf8(WindowText(c)) + "\n";
+        return out;
+    }
+    void ExpectTexts(const std::string &file) {
+        std::ifstream in(Widen(file).c_str(), std::ios::binary);
+        if (!in) {
+            std::ofstream(Widen(file).c_str(), std::ios::binary) << ControlTexts();
+            Say("recorded the dialog's texts in " + file);
+            return;
+        }
+        std::stringstream recorded;
+        recorded << in.rdbuf();
+        if (recorded.str() != ControlTexts())
+            throw Failure("the dialog's texts are\n" + ControlTexts() + "where they were\n" + recorded.str());
+        Say("the dialog's texts are those recorded in " + file);
     }
 
     void SetText(int id, const std::string &text) {

@@ -8,7 +8,7 @@ set -euo pipefail
 objdump=$1 exe=$2
 
 # The installer's own platform calls; then, per DLL, the loader functions that
-# bind LZ32 at run time, the code page 932 helpers, the functions the engine
+# bind LZ32 at run time, the code page helpers, the functions the engine
 # uses to check lengths, to tell a complete file from a torn one and to rename
 # a complete file into place, those that reach a folder or file by its exact
 # (UTF-16) name or tell one folder from another, and those that ask the
@@ -24,13 +24,13 @@ declare -A allowed=(
     IsDBCSLeadByte
     GetFileAttributesA GetFileAttributesExA GetFullPathNameA MoveFileExA FlushFileBuffers
     GetTempPathW GetTempFileNameW CreateFileW SetFilePointer CreateDirectoryW
-    WideCharToMultiByte lstrcatW lstrlenW GetFileInformationByHandle GetSystemWindowsDirectoryA"
+    WideCharToMultiByte lstrcatW lstrlenW GetFileInformationByHandle GetSystemWindowsDirectoryA
+    lstrcpyW GetACP"
   [USER32.DLL]="
-    CheckDlgButton DialogBoxParamA EnableWindow EndDialog GetDlgItem GetDlgItemTextA
-    GetSystemMetrics GetWindowRect GetWindowTextA IsDlgButtonChecked MessageBoxA MoveWindow
-    SetDlgItemTextA SetWindowTextA ShowWindow wsprintfA
-    CharNextA CharPrevA"
-  [SHELL32.DLL]="SHBrowseForFolderA SHGetMalloc SHGetPathFromIDListW SHGetSpecialFolderLocation"
+    CheckDlgButton DialogBoxParamW EnableWindow EndDialog GetDlgItem
+    GetSystemMetrics GetWindowRect GetWindowTextW IsDlgButtonChecked MessageBoxW MoveWindow
+    SetWindowTextA SetWindowTextW ShowWindow wsprintfA wsprintfW"
+  [SHELL32.DLL]="SHBrowseForFolderW SHGetMalloc SHGetPathFromIDListW SHGetSpecialFolderLocation"
   [OLE32.DLL]="CoCreateInstance CoInitialize CoUninitialize CoTaskMemFree"
   [ADVAPI32.DLL]="RegCloseKey RegOpenKeyExA RegQueryValueExA CheckTokenMembership"
   [OLEAUT32.DLL]="SysAllocString SysFreeString"

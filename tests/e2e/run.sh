@@ -563,5 +563,52 @@ EOF
   check_no_temp_files
   ;;
 
+code_page_1252)
+  # A Western system: Wine under a Western locale answers code page 1252. The
+  # dialog, its messages, questions and progress read as under 932; a folder
+  # named with a character of 1252 is installed into exactly; one that 1252
+  # cannot spell is refused before anything is made.
+  texts=$(zorvik_winpath "$root/texts.txt")
+  drive "$installer_win" <<EOF
+expect-code-page 932
+expect-texts $texts
+click 2
+expect-exit 0
+EOF
+  export LANG=C.UTF-8 LC_ALL=C.UTF-8
+  rm -f "$WINEPREFIX/dosdevices/q:" "$WINEPREFIX/dosdevices/q::"
+  pkg=$large_pkg
+  record_system_runtime
+  before=$(ls "$c")
+  drive "$large_win" <<EOF
+expect-code-page 1252
+expect-texts $texts
+set-folder Q:\Zorvik
+click 1
+expect-box Q:\ドライブは無効です。
+answer ok
+set-folder C:\Zoë\a\b
+click 1
+expect-box C:\Zoë\a\bフォルダはありません。作成しますか？
+answer no
+expect-input-state
+set-folder C:\ツール
+click 1
+expect-box このフォルダの名前には使えない文字が含まれています。
+answer ok
+expect-input-state
+expect-folder C:\ツール
+set-folder C:\Zoë
+click 1
+wait-size 200000 C:\Zoë\\$program|C:\Zoë\ZIN*.tmp
+suspend
+expect-text 1008 インストール中．．．6%
+resume
+$(installed_checks 'C:\Zoë')
+EOF
+  check_installed "$c/Zoë"
+  [ "$(ls "$c")" = "$(printf '%s\n' "$before" Zoë | sort)" ] || fail "folders made on C: besides Zoë: $(ls "$c")"
+  ;;
+
 *) fail "unknown scenario $scenario" ;;
 esac

@@ -17,7 +17,7 @@ INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 }  // namespace
 
 TemplateDialog::TemplateDialog() {
-    dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_INSTALLER), nullptr,
+    dialog_ = CreateDialogParamW(GetModuleHandleA(nullptr), MAKEINTRESOURCEW(IDD_INSTALLER), nullptr,
                                  &QuietDialogProc, 0);
     if (!dialog_) throw std::runtime_error("cannot create the installer dialog from its template");
     g_hDlg = dialog_;

@@ -99,10 +99,10 @@ TEST_F(RunTest, LargeDrivesPassEvenWhereA32BitProductWouldWrap) {
 }
 
 TEST_F(RunTest, SixteenPercentagesPrecedeTheirEntriesAndEndAt100) {
-    // SetWindowTextA on the progress label: "progress <text>"; FindResourceA: "resource <id>".
-    Hooks::Installed progress = WriteText::Install("user32.dll", "SetWindowTextA");
-    WriteText::inspect = [](CallRecord &r, HWND w, LPCSTR t) {
-        r.path = (GetDlgCtrlID(w) == IDC_PROGRESS ? "progress " : "another control ") + std::string(t);
+    // SetWindowTextW on the progress label: "progress <text>"; FindResourceA: "resource <id>".
+    Hooks::Installed progress = WriteWideText::Install("user32.dll", "SetWindowTextW");
+    WriteWideText::inspect = [](CallRecord &r, HWND w, LPCWSTR t) {
+        r.path = (GetDlgCtrlID(w) == IDC_PROGRESS ? "progress " : "another control ") + InMessageCodePage(t);
     };
     Hooks::Installed find = FindResourceHook::Install("kernel32.dll", "FindResourceA");
     FindResourceHook::inspect = [](CallRecord &r, HMODULE, LPCSTR name, LPCSTR) {
@@ -118,7 +118,7 @@ TEST_F(RunTest, SixteenPercentagesPrecedeTheirEntriesAndEndAt100) {
         expected.push_back("progress インストール中．．．" + std::to_string(percents[i]) + "%");
         expected.push_back("resource " + std::to_string(PackageTable[i].resourceId));
     }
-    EXPECT_EQ(expected, Hooks::Paths({&WriteText::counter, &FindResourceHook::counter}));
+    EXPECT_EQ(expected, Hooks::Paths({&WriteWideText::counter, &FindResourceHook::counter}));
     char text[64] = {};
     GetWindowTextA(dialog.item(IDC_PROGRESS), text, sizeof(text));
     EXPECT_STREQ("インストール中．．．100%", text);
@@ -154,8 +154,8 @@ TEST_F(RunTest, StopGoesBackToInputAndTheNextRunStartsOver) {
 
 TEST_F(RunTest, ShowMessageIsOwnedByTheDialogAndTitledWithItsCaption) {
     Answer({IDYES});
-    EXPECT_EQ(IDYES, UnderTest([] { return ShowMessage("question", kQuestion); }));
-    EXPECT_EQ(IDOK, UnderTest([] { return ShowMessage("note", MB_OK); }));
+    EXPECT_EQ(IDYES, UnderTest([] { return ShowMessage("question", nullptr, 0, kQuestion); }));
+    EXPECT_EQ(IDOK, UnderTest([] { return ShowMessage("note", nullptr, 0, MB_OK); }));
     ASSERT_EQ(2u, boxes->boxes().size());
     EXPECT_EQ(dialog.hwnd(), boxes->boxes()[0].owner);
     EXPECT_EQ(kDialogCaption, boxes->boxes()[0].title);
@@ -166,7 +166,7 @@ TEST_F(RunTest, ShowMessageIsOwnedByTheDialogAndTitledWithItsCaption) {
     HWND saved = g_hDlg;
     g_hDlg = nullptr;
     UnderTest([] {
-        ShowMessage("alone", MB_OK);
+        ShowMessage("alone", nullptr, 0, MB_OK);
         SetInstallingState(1);
     });
     g_hDlg = saved;

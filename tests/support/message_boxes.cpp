@@ -5,11 +5,11 @@
 #include <cstdio>
 
 MessageBoxScript::MessageBoxScript(std::deque<int> answers)
-    : answers_(std::move(answers)), hook_(MessageBoxHook::Install("user32.dll", "MessageBoxA")) {
-    MessageBoxHook::inspect = [this](CallRecord &, HWND owner, LPCSTR text, LPCSTR title, UINT type) {
-        boxes_.push_back({owner, text ? text : "", title ? title : "", type});
+    : answers_(std::move(answers)), hook_(MessageBoxHook::Install("user32.dll", "MessageBoxW")) {
+    MessageBoxHook::inspect = [this](CallRecord &, HWND owner, LPCWSTR text, LPCWSTR title, UINT type) {
+        boxes_.push_back({owner, InMessageCodePage(text ? text : L""), InMessageCodePage(title ? title : L""), type});
     };
-    MessageBoxHook::base = [this](HWND, LPCSTR, LPCSTR, UINT type) {
+    MessageBoxHook::base = [this](HWND, LPCWSTR, LPCWSTR, UINT type) {
         if ((type & 0xF) != MB_YESNO) return IDOK;
         if (answers_.empty()) return IDNO;
         int answer = answers_.front();
@@ -21,6 +21,13 @@ MessageBoxScript::MessageBoxScript(std::deque<int> answers)
 std::vector<std::string> MessageBoxScript::texts() const {
     std::vector<std::string> out;
     for (const ShownBox &b : boxes_) out.push_back(b.text);
+    return out;
+}
+
+std::string InMessageCodePage(const std::wstring &text) {
+    std::string out(text.size() * 2 + 1, '\0');
+    out.resize(WideCharToMultiByte(932, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr));
+    if (!out.empty()) out.pop_back();
     return out;
 }
 

@@ -1,5 +1,5 @@
 // Message boxes answered from a script instead of by a person: every box the
-// code under test shows is recorded with its owner, text bytes, title and type.
+// code under test shows is recorded with its owner, text, title and type.
 #pragma once
 #include <windows.h>
 #include <deque>
@@ -10,10 +10,13 @@
 
 // A message text as the code under test formats it: `format` with one %s.
 std::string Format(const char *format, const std::string &argument);
+// A text shown in UTF-16, in the code page of the installer's own texts (932),
+// where every text of the run has its exact form.
+std::string InMessageCodePage(const std::wstring &text);
 
 struct ShownBox {
     HWND owner;
-    std::string text;   // bytes as passed (code page 932)
+    std::string text;   // as shown, in code page 932
     std::string title;
     UINT type;
 };

@@ -46,16 +46,17 @@ using EnableWindowHook = COUNTED(EnableWindow);
 using EndDialogHook = COUNTED(EndDialog);
 using GetDlgItemHook = COUNTED(GetDlgItem);
 using IsChecked = COUNTED(IsDlgButtonChecked);
-using MessageBoxHook = COUNTED(MessageBoxA);
+using MessageBoxHook = COUNTED(MessageBoxW);
 using MoveWindowHook = COUNTED(MoveWindow);
-using ReadText = COUNTED(GetWindowTextA);
+using ReadText = COUNTED(GetWindowTextW);
 using ShowWindowHook = COUNTED(ShowWindow);
 using SystemMetrics = COUNTED(GetSystemMetrics);
 using WindowRect = COUNTED(GetWindowRect);
 using WriteText = COUNTED(SetWindowTextA);
+using WriteWideText = COUNTED(SetWindowTextW);
 
 // Shell, COM and registry.
-using BrowseHook = COUNTED(SHBrowseForFolderA);
+using BrowseHook = COUNTED(SHBrowseForFolderW);
 using CreateInstance = COUNTED(CoCreateInstance);
 using PathFromList = COUNTED(SHGetPathFromIDListW);
 using ShellMalloc = COUNTED(SHGetMalloc);

@@ -174,30 +174,32 @@ void InstallHooks() {
     WinExecHook::base = [](LPCSTR, UINT) -> UINT { return 33; };   // recorded, never started
     WinExecHook::fail = [](int, LPCSTR, UINT) -> UINT { return ERROR_FILE_NOT_FOUND; };
 
-    add(MessageBoxHook::Install("user32.dll", "MessageBoxA"));
+    // Texts are shown in UTF-16 and recorded in the code page of the run's own texts.
+    add(MessageBoxHook::Install("user32.dll", "MessageBoxW"));
     MessageBoxHook::counter.variants = {"0 (no box)"};
-    MessageBoxHook::inspect = [](CallRecord &r, HWND owner, LPCSTR text, LPCSTR title, UINT type) {
-        r.path = Hooks::CheckedPath(MessageBoxHook::counter, text, MESSAGE_SIZE);
+    MessageBoxHook::inspect = [](CallRecord &r, HWND owner, LPCWSTR text, LPCWSTR title, UINT type) {
+        Hooks::CheckedWidePath(MessageBoxHook::counter, text, MESSAGE_SIZE);
+        Hooks::CheckedWidePath(MessageBoxHook::counter, title, 256);
+        r.path = InMessageCodePage(text);
         r.mode = static_cast<long>(type);
-        g_run.boxes.push_back({r.path, Hooks::CheckedPath(MessageBoxHook::counter, title, 256), type, owner,
-                               Hooks::trace.size()});
+        g_run.boxes.push_back({r.path, InMessageCodePage(title), type, owner, Hooks::trace.size()});
     };
-    MessageBoxHook::base = [](HWND, LPCSTR, LPCSTR, UINT type) -> int {
+    MessageBoxHook::base = [](HWND, LPCWSTR, LPCWSTR, UINT type) -> int {
         return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
     };
-    MessageBoxHook::fail = [](int, HWND, LPCSTR, LPCSTR, UINT) -> int { return 0; };
+    MessageBoxHook::fail = [](int, HWND, LPCWSTR, LPCWSTR, UINT) -> int { return 0; };
 
-    add(ReadText::Install("user32.dll", "GetWindowTextA"));
+    add(ReadText::Install("user32.dll", "GetWindowTextW"));
     ReadText::counter.variants = {"0, empty text"};
-    ReadText::inspect = [](CallRecord &r, HWND, LPSTR, int size) { r.mode = size; };
-    ReadText::fail = [](int, HWND, LPSTR b, int n) -> int {
-        if (b && n > 0) b[0] = '\0';
+    ReadText::inspect = [](CallRecord &r, HWND, LPWSTR, int size) { r.mode = size; };
+    ReadText::fail = [](int, HWND, LPWSTR b, int n) -> int {
+        if (b && n > 0) b[0] = L'\0';
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     };
-    ReadText::after = [](CallRecord &r, int, HWND, LPSTR b, int n) {
-        if (n > MAX_PATH) Hooks::Violation("GetWindowTextA given a size above MAX_PATH");
-        if (b && n > 0) r.output = Hooks::CheckedPath(ReadText::counter, b, static_cast<size_t>(n));
+    ReadText::after = [](CallRecord &r, int, HWND, LPWSTR b, int n) {
+        if (n > MAX_PATH) Hooks::Violation("GetWindowTextW given a size above MAX_PATH");
+        if (b && n > 0) r.output = Hooks::CheckedWidePath(ReadText::counter, b, static_cast<size_t>(n));
     };
 
     add(GetDlgItemHook::Install("user32.dll", "GetDlgItem"));
@@ -222,6 +224,13 @@ void InstallHooks() {
         r.path = Hooks::CheckedPath(WriteText::counter, text);
     };
     WriteText::fail = [](int, HWND, LPCSTR) -> BOOL { return FALSE; };
+    add(WriteWideText::Install("user32.dll", "SetWindowTextW"));
+    WriteWideText::counter.variants = {"FALSE, not done"};
+    WriteWideText::inspect = [](CallRecord &r, HWND, LPCWSTR text) {
+        Hooks::CheckedWidePath(WriteWideText::counter, text, MESSAGE_SIZE);
+        r.path = InMessageCodePage(text);
+    };
+    WriteWideText::fail = [](int, HWND, LPCWSTR) -> BOOL { return FALSE; };
 
     add(FindResourceHook::Install("kernel32.dll", "FindResourceA"));
     FindResourceHook::counter.variants = {"NULL"};
@@ -515,10 +524,14 @@ void InstallHooks() {
 
     add(ToWide::Install("kernel32.dll", "MultiByteToWideChar"));
     ToWide::counter.variants = {"0 (ERROR_INSUFFICIENT_BUFFER), output unterminated"};
-    ToWide::inspect = [](CallRecord &r, UINT, DWORD, LPCSTR text, int, LPWSTR, int size) {
-        r.path = Hooks::CheckedPath(ToWide::counter, text);
-        r.mode = size;
-        if (size > MAX_PATH) Hooks::Violation("MultiByteToWideChar given a size above MAX_PATH");
+    // mode: the code page; the run's own texts are converted from 932 into a
+    // message's buffer, names from the system's code page into a path's.
+    ToWide::inspect = [](CallRecord &r, UINT page, DWORD, LPCSTR text, int, LPWSTR, int size) {
+        r.path = Hooks::CheckedPath(ToWide::counter, text, MESSAGE_SIZE);
+        r.mode = static_cast<long>(page);
+        if (size > (page == MESSAGE_CODE_PAGE ? MESSAGE_SIZE : MAX_PATH))
+            Hooks::Violation("MultiByteToWideChar given a size above its buffer's");
+        if (page != MESSAGE_CODE_PAGE && page != CP_ACP) Hooks::Violation("a name not read in the system's code page");
     };
     ToWide::fail = [](int, UINT, DWORD, LPCSTR, int, LPWSTR out, int size) -> int {
         for (int i = 0; out && i < size; ++i) out[i] = L'P';
@@ -533,7 +546,9 @@ void InstallHooks() {
     ToNarrow::inspect = [](CallRecord &r, UINT, DWORD, LPCWSTR text, int, LPSTR, int size, LPCSTR, LPBOOL used) {
         r.path = Hooks::CheckedWidePath(ToNarrow::counter, text);
         r.mode = used != nullptr;
-        if (size > MAX_PATH) Hooks::Violation("WideCharToMultiByte given a size above MAX_PATH");
+        // The typed folder text may take two bytes a character before it is found too long.
+        if (size > (Hooks::phase == kPhaseStart && used ? 2 * MAX_PATH : MAX_PATH))
+            Hooks::Violation("WideCharToMultiByte given a size above its buffer's");
     };
     ToNarrow::fail = [](int v, UINT page, DWORD flags, LPCWSTR text, int n, LPSTR out, int size, LPCSTR fallback,
                         LPBOOL used) -> int {
@@ -675,10 +690,10 @@ void InstallHooks() {
     IsChecked::counter.variants = {"0"};
     IsChecked::fail = [](int, HWND, int) -> UINT { return 0; };
 
-    add(BrowseHook::Install("shell32.dll", "SHBrowseForFolderA"));
+    add(BrowseHook::Install("shell32.dll", "SHBrowseForFolderW"));
     BrowseHook::counter.variants = {"NULL (cancelled)"};
-    BrowseHook::base = [](LPBROWSEINFOA) -> LPITEMIDLIST { return g_run.browseList; };
-    BrowseHook::fail = [](int, LPBROWSEINFOA) -> LPITEMIDLIST { return nullptr; };
+    BrowseHook::base = [](LPBROWSEINFOW) -> LPITEMIDLIST { return g_run.browseList; };
+    BrowseHook::fail = [](int, LPBROWSEINFOW) -> LPITEMIDLIST { return nullptr; };
 
     // The LZ functions: the engine's pointers, bound from the real system
     // folder first, then replaced by counting ones.
@@ -807,7 +822,7 @@ RunResult RunOnce(const Scenario &s) {
     // The dialog opens: centring, proposal, check boxes.
     Hooks::phase = kPhaseInit;
     Hooks::active = true;
-    HWND dlg = CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), nullptr, InstallDlgProc, 0);
+    HWND dlg = CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(IDD_INSTALLER), nullptr, InstallDlgProc, 0);
     Hooks::active = false;
     if (!dlg) throw std::runtime_error("cannot create the dialog");
 
@@ -1012,10 +1027,21 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
     } else if (fn == &TempFileName::counter) {
         stop(Format(MSG_TEMP_NOT_CREATED, WithBackslash(g_layout.tmp)));   // no name: the folder
     } else if (fn == &ToWide::counter) {
-        if (entry >= 0 && entry < PACKAGE_ENTRY_COUNT)
+        // A message's text, or the name in it: no box at all, never half a
+        // text, and what follows is what follows a box that was not shown.
+        const CallRecord *previous = cleanIndex > 0 ? &clean.trace[cleanIndex - 1] : nullptr;
+        const bool ownText = call.mode == MESSAGE_CODE_PAGE;
+        const bool nameInMessage = !ownText && previous && previous->function == &ToWide::counter &&
+                                   previous->mode == MESSAGE_CODE_PAGE && previous->path != MSG_PROGRESS &&
+                                   previous->path != MSG_BROWSE_TITLE;
+        if (call.path == MSG_PROGRESS || call.path == MSG_BROWSE_TITLE)
+            goOn("");   // the label keeps its last text; the chooser has no title
+        else if (ownText || nameInMessage)
+            stop("");   // every box of these runs is a question: unanswered, it is a no
+        else if (call.path == PackageConfig.TempFilePrefix)
             stop(Format(MSG_TEMP_NOT_CREATED, ""));   // the copy's prefix: no name yet
         else
-            goOn("");   // a link's name: that link is not made
+            goOn("");   // a link's name, or a string for the desktop's shell
     } else if (fn == &CreateWideFile::counter) {
         if (variant == 0) {
             stop(Format(MSG_TEMP_NOT_CREATED, lastTemp));
@@ -1031,6 +1057,8 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
         if (call.phase == kPhaseBrowse) {
             goOn(MSG_UNUSABLE_NAME);
             e.browseKept = true;
+        } else if (call.phase == kPhaseStart && firstInPhase(ToNarrow::counter)) {
+            stop(MSG_UNUSABLE_NAME);   // the typed folder: refused before the run begins
         } else {
             goOn("");   // the copy's name, only ever shown in a message
         }
@@ -1203,6 +1231,18 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
             check(c.mode == (administrator ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS) ||
                       c.mode == (administrator ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY),
                   "links asked for in special folder " + std::to_string(c.mode));
+
+    // The progress label shows whole percentages, or keeps its last one.
+    for (const CallRecord &c : r.trace) {
+        if (c.function != &WriteWideText::counter || c.faulted) continue;
+        bool whole = false;
+        for (int i = 1; i <= PACKAGE_ENTRY_COUNT; ++i) {
+            char percent[64];
+            std::snprintf(percent, sizeof percent, MSG_PROGRESS, i * 100 / PACKAGE_ENTRY_COUNT);
+            whole = whole || c.path == percent;
+        }
+        check(whole, "progress label set to " + c.path);
+    }
 
     // Messages: texts, owner, title, type.
     std::vector<std::string> texts;

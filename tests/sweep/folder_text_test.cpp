@@ -99,9 +99,10 @@ void InstallHooks() {
         }
         return TRUE;
     };
-    add(MessageBoxHook::Install("user32.dll", "MessageBoxA"));
-    MessageBoxHook::base = [](HWND, LPCSTR text, LPCSTR, UINT type) -> int {
-        g_run.boxes.push_back(Hooks::CheckedPath(MessageBoxHook::counter, text, MESSAGE_SIZE));
+    add(MessageBoxHook::Install("user32.dll", "MessageBoxW"));
+    MessageBoxHook::base = [](HWND, LPCWSTR text, LPCWSTR, UINT type) -> int {
+        Hooks::CheckedWidePath(MessageBoxHook::counter, text, MESSAGE_SIZE);
+        g_run.boxes.push_back(InMessageCodePage(text));
         return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
     };
     add(FindResourceHook::Install("kernel32.dll", "FindResourceA"));
@@ -422,7 +423,7 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
     }
 
     g_hInstance = GetModuleHandleA(nullptr);
-    HWND dlg = CreateDialogParamA(g_hInstance, MAKEINTRESOURCEA(IDD_INSTALLER), nullptr, QuietProc, 0);
+    HWND dlg = CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(IDD_INSTALLER), nullptr, QuietProc, 0);
     ASSERT_NE(dlg, nullptr);
     g_hDlg = dlg;
     SetCurrentDirectoryA("C:\\");
