@@ -31,8 +31,21 @@ std::string InMessageCodePage(const std::wstring &text) {
     return out;
 }
 
+namespace {
+std::wstring FromCodePage(UINT page, const std::string &text) {
+    std::wstring out(text.size() + 1, L'\0');
+    out.resize(MultiByteToWideChar(page, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size())));
+    if (!out.empty()) out.pop_back();
+    return out;
+}
+}  // namespace
+
+// As the installer shows it: the format read in code page 932, the name in
+// the system's code page (which may not spell every byte string back).
 std::string Format(const char *format, const std::string &argument) {
-    char buffer[2048];
-    std::snprintf(buffer, sizeof buffer, format, argument.c_str());
-    return buffer;
+    const std::string f = format;
+    const size_t at = f.find("%s");
+    if (at == std::string::npos) return f;
+    return InMessageCodePage(FromCodePage(932, f.substr(0, at)) + FromCodePage(CP_ACP, argument) +
+                             FromCodePage(932, f.substr(at + 2)));
 }

@@ -8,7 +8,7 @@
 
 #include "import_hook.h"
 
-// A message text as the code under test formats it: `format` with one %s.
+// A message text as the code under test shows it: `format` with one %s (or none).
 std::string Format(const char *format, const std::string &argument);
 // A text shown in UTF-16, in the code page of the installer's own texts (932),
 // where every text of the run has its exact form.

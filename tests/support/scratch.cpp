@@ -57,17 +57,30 @@ std::vector<std::string> ListFolder(const std::string &folder, const std::string
     return names;
 }
 
-void RemoveTree(const std::string &path) {
-    DWORD a = GetFileAttributesA(path.c_str());
+namespace {
+// By exact (UTF-16) names: a test may leave names the code page cannot spell.
+void RemoveWideTree(const std::wstring &path) {
+    DWORD a = GetFileAttributesW(path.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return;
     if (a & FILE_ATTRIBUTE_DIRECTORY) {
-        for (const std::string &n : ListFolder(path)) RemoveTree(path + "\\" + n);
-        RemoveDirectoryA(path.c_str());
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                std::wstring n = fd.cFileName;
+                if (n != L"." && n != L"..") RemoveWideTree(path + L"\\" + n);
+            } while (FindNextFileW(h, &fd));
+            FindClose(h);
+        }
+        RemoveDirectoryW(path.c_str());
     } else {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
     }
 }
+}  // namespace
+
+void RemoveTree(const std::string &path) { RemoveWideTree(Wide(path)); }
 
 std::string HostPath(const std::string &unixPath) {
     std::string p = "Z:" + unixPath;
