@@ -73,7 +73,7 @@ static void BrowseForFolder(HWND hwnd)
 INT_PTR CALLBACK InstallDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     char folder[MAX_PATH];
-    char text[2 * MAX_PATH];
+    char text[3 * MAX_PATH];   // up to three bytes a character in UTF-8
     WCHAR typed[MAX_PATH];
     HWND edit;
 

@@ -1,8 +1,9 @@
 // Every text that the run shows, once. Code page 932 after compilation, on
 // every system: they are turned into UTF-16 from that code page to be shown.
-#define MESSAGE_CODE_PAGE 932
 #ifndef ZORVIK_MESSAGES_H
 #define ZORVIK_MESSAGES_H
+
+#define MESSAGE_CODE_PAGE 932
 
 #define MSG_DEFAULT_TITLE       "Message"
 #define MSG_DRIVE_INVALID       "%sドライブは無効です。"

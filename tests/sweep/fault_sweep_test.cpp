@@ -546,8 +546,8 @@ void InstallHooks() {
     ToNarrow::inspect = [](CallRecord &r, UINT, DWORD, LPCWSTR text, int, LPSTR, int size, LPCSTR, LPBOOL used) {
         r.path = Hooks::CheckedWidePath(ToNarrow::counter, text);
         r.mode = used != nullptr;
-        // The typed folder text may take two bytes a character before it is found too long.
-        if (size > (Hooks::phase == kPhaseStart && used ? 2 * MAX_PATH : MAX_PATH))
+        // The typed folder text may take up to three bytes a character before it is found too long.
+        if (size > (Hooks::phase == kPhaseStart && used ? 3 * MAX_PATH : MAX_PATH))
             Hooks::Violation("WideCharToMultiByte given a size above its buffer's");
     };
     ToNarrow::fail = [](int v, UINT page, DWORD flags, LPCWSTR text, int n, LPSTR out, int size, LPCSTR fallback,
