@@ -1,5 +1,6 @@
 #include "engine_test_support.h"
 
+#include <exdisp.h>
 #include <shlobj.h>
 #include <cstdio>
 
@@ -10,7 +11,6 @@ const char kDialogCaption[] = "Zorvikインストーラ";
 namespace {
 
 const int kInputControls[] = {IDC_INPUT_CONTROLS};
-const CLSID kShellWindows = {0x9BA05972, 0xF6A8, 0x11CF, {0xA4, 0x42, 0x00, 0xA0, 0xC9, 0x0A, 0x8F, 0x39}};
 
 INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
@@ -66,7 +66,7 @@ EngineTest::EngineTest() : scratch("engine"), system("system") {
     // No desktop's shell: the run starts the program itself, through WinExec.
     hooks_.push_back(CreateInstance::Install("ole32.dll", "CoCreateInstance"));
     CreateInstance::base = [](REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID *out) {
-        if (clsid != kShellWindows) return CreateInstance::real(clsid, outer, context, iid, out);
+        if (clsid != CLSID_ShellWindows) return CreateInstance::real(clsid, outer, context, iid, out);
         *out = nullptr;
         return REGDB_E_CLASSNOTREG;
     };

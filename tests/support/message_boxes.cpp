@@ -1,6 +1,7 @@
 #include "message_boxes.h"
 
 #include "platform_hooks.h"
+#include "scratch.h"
 
 #include <cstdio>
 
@@ -24,21 +25,7 @@ std::vector<std::string> MessageBoxScript::texts() const {
     return out;
 }
 
-std::string InMessageCodePage(const std::wstring &text) {
-    std::string out(text.size() * 2 + 1, '\0');
-    out.resize(WideCharToMultiByte(932, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr, nullptr));
-    if (!out.empty()) out.pop_back();
-    return out;
-}
-
-namespace {
-std::wstring FromCodePage(UINT page, const std::string &text) {
-    std::wstring out(text.size() + 1, L'\0');
-    out.resize(MultiByteToWideChar(page, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size())));
-    if (!out.empty()) out.pop_back();
-    return out;
-}
-}  // namespace
+std::string InMessageCodePage(const std::wstring &text) { return Narrow(text, 932); }
 
 // As the installer shows it: the format read in code page 932, the name in
 // the system's code page (which may not spell every byte string back).
@@ -46,6 +33,5 @@ std::string Format(const char *format, const std::string &argument) {
     const std::string f = format;
     const size_t at = f.find("%s");
     if (at == std::string::npos) return f;
-    return InMessageCodePage(FromCodePage(932, f.substr(0, at)) + FromCodePage(CP_ACP, argument) +
-                             FromCodePage(932, f.substr(at + 2)));
+    return InMessageCodePage(Wide(f.substr(0, at), 932) + Wide(argument) + Wide(f.substr(at + 2), 932));
 }

@@ -101,16 +101,16 @@ std::string TempFolder() {
 
 std::vector<std::string> TempFiles() { return ListFolder(TempFolder(), "ZIN*.tmp"); }
 
-std::wstring Wide(const std::string &ansi) {
-    std::wstring out(ansi.size() + 1, L'\0');
-    out.resize(MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &out[0], static_cast<int>(out.size())));
+std::wstring Wide(const std::string &text, UINT page) {
+    std::wstring out(text.size() + 1, L'\0');
+    out.resize(MultiByteToWideChar(page, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size())));
     if (!out.empty()) out.pop_back();
     return out;
 }
 
-std::string Narrow(const std::wstring &wide) {
-    std::string out(wide.size() * 2 + 1, '\0');
-    out.resize(WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr,
+std::string Narrow(const std::wstring &wide, UINT page) {
+    std::string out(wide.size() * 3 + 1, '\0');
+    out.resize(WideCharToMultiByte(page, 0, wide.c_str(), -1, &out[0], static_cast<int>(out.size()), nullptr,
                                    nullptr));
     if (!out.empty()) out.pop_back();
     return out;

@@ -1,5 +1,7 @@
 // Folders and files for tests, inside the test prefix's drive C:.
 #pragma once
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -26,9 +28,9 @@ void WriteWholeFile(const std::string &path, const std::string &bytes);
 void RemoveTree(const std::string &path);
 std::vector<std::string> ListFolder(const std::string &folder, const std::string &pattern = "*");
 
-// Text of the ANSI code page in UTF-16, and back (with the code page's best fit).
-std::wstring Wide(const std::string &ansi);
-std::string Narrow(const std::wstring &wide);
+// Text of the ANSI code page (or another) in UTF-16, and back (with the code page's best fit).
+std::wstring Wide(const std::string &text, UINT page = CP_ACP);
+std::string Narrow(const std::wstring &wide, UINT page = CP_ACP);
 // A Linux path as Wine sees it on drive Z:.
 std::string HostPath(const std::string &unixPath);
 // The folder of the staged package files (the originals of the payloads).

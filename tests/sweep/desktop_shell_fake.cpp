@@ -1,7 +1,8 @@
 // The desktop's shell, faked with C-style vtables: only the methods that the
 // chain calls are filled in, each named as the interface names it, so that no
 // slot is counted by hand. Every object is a singleton whose references count
-// into one total.
+// into one total. The identifiers are the SDK's, so that the installer's own
+// copies of them are checked too.
 #define CINTERFACE
 #include "desktop_shell_fake.h"
 
@@ -15,9 +16,6 @@ std::vector<Request> requests;
 }
 
 namespace {
-
-const GUID kClsidShellWindows = {0x9BA05972, 0xF6A8, 0x11CF, {0xA4, 0x42, 0x00, 0xA0, 0xC9, 0x0A, 0x8F, 0x39}};
-const GUID kSidTopLevelBrowser = {0x4C96BE40, 0x915C, 0x11CF, {0x99, 0xD3, 0x00, 0xAA, 0x00, 0x4A, 0xE8, 0x37}};
 
 int g_references = 0;
 
@@ -39,8 +37,8 @@ Steps &TheSteps() {
 
 // A step hands out `object`, or fails as its counter's variant says:
 // 0 an error with garbage left in the output, 1 success with no object.
-HRESULT HandOut(Counter &step, void *object, void **out, const std::string &record = "") {
-    if (Hooks::CountCall(step, record)) {
+HRESULT HandOut(Counter &step, void *object, void **out) {
+    if (Hooks::CountCall(step, "")) {
         if (step.variant == 0) {
             *out = reinterpret_cast<void *>(0xBAADF00D);
             return E_FAIL;
@@ -104,7 +102,7 @@ METHOD(DesktopQuery, IDispatch *, REFIID iid, void **out) {
     return iid == IID_IServiceProvider ? HandOut(TheSteps().provider, &g_provider, out) : NoInterface(out);
 }
 METHOD(QueryBrowser, IServiceProvider *, REFGUID service, REFIID iid, void **out) {
-    if (service != kSidTopLevelBrowser || iid != IID_IShellBrowser) return NoInterface(out);
+    if (service != SID_STopLevelBrowser || iid != IID_IShellBrowser) return NoInterface(out);
     return HandOut(TheSteps().browser, &g_browser, out);
 }
 METHOD(ActiveView, IShellBrowser *, IShellView **out) {
@@ -166,7 +164,7 @@ void Build() {
 
 namespace DesktopShell {
 
-bool IsShellWindows(REFCLSID clsid) { return clsid == kClsidShellWindows; }
+bool IsShellWindows(REFCLSID clsid) { return clsid == CLSID_ShellWindows; }
 
 HRESULT Create(REFIID iid, void **out) {
     static bool built = (Build(), true);
