@@ -175,14 +175,10 @@ HRESULT Create(REFIID iid, void **out) {
     return S_OK;
 }
 
-std::vector<Counter *> Steps() {
-    ::Steps &s = TheSteps();
-    return {&s.findWindow, &s.provider, &s.browser,     &s.view,   &s.background,
-            &s.folderView, &s.application, &s.dispatch2, &s.execute};
-}
-
 void RegisterCounters() {
-    for (Counter *c : Steps()) {
+    Steps &s = TheSteps();
+    for (Counter *c : {&s.findWindow, &s.provider, &s.browser, &s.view, &s.background, &s.folderView,
+                       &s.application, &s.dispatch2, &s.execute}) {
         c->variants = {"E_FAIL, garbage left in the output", "S_FALSE, no object"};
         if (std::find(Hooks::counters.begin(), Hooks::counters.end(), c) == Hooks::counters.end())
             Hooks::counters.push_back(c);

@@ -24,9 +24,8 @@ extern std::vector<Request> requests;
 bool IsShellWindows(REFCLSID clsid);
 // The shell windows' object for `iid` (IShellWindows), as CoCreateInstance answers.
 HRESULT Create(REFIID iid, void **out);
-// The step counters after the creation, in the chain's order; RegisterCounters
-// adds them to Hooks::counters so that a sweep fails each in turn.
-std::vector<Counter *> Steps();
+// Adds the counters of the steps after the creation, in the chain's order, to
+// Hooks::counters, so that a sweep fails each in turn.
 void RegisterCounters();
 // References handed out and not yet released.
 int Outstanding();
