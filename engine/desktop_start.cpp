@@ -43,18 +43,63 @@ static void SetString(VARIANT *variant, BSTR text)
     variant->bstrVal = text;
 }
 
-int StartAsDesktopUser(const char *program, const char *arguments)
+// The desktop shell's application object, held from the dialog's opening to
+// the program's start: the connection's cross-process calls are then made
+// while the user reads the dialog, not after the click.
+static IShellDispatch2 *g_DesktopShell;
+
+int ConnectDesktopShell(void)
 {
     IUnknown *held[9];      // every interface a step handed out, in order
     int count = 0;
     void *object;
-    VARIANT desktopLocation, none, parameters, directory, show;
+    VARIANT desktopLocation, none;
+    long window;
+
+    if (g_DesktopShell)
+        return 1;
+    desktopLocation.vt = VT_I4;
+    desktopLocation.lVal = CSIDL_DESKTOP;
+    none.vt = VT_EMPTY;
+
+    // Each step asks the interface of the one before it. A step that fails
+    // hands out nothing, whatever it left in its output.
+#define NEXT(call) (object = NULL, SUCCEEDED(call) && object && (held[count++] = (IUnknown *)object) != NULL)
+#define LAST(type) ((type *)held[count - 1])
+    if (NEXT(CoCreateInstance(g_ClsidShellWindows, NULL, CLSCTX_ALL, g_IidShellWindows, &object))
+        && NEXT(LAST(IShellWindows)->FindWindowSW(&desktopLocation, &none, SWC_DESKTOP, &window,
+                                                   SWFO_NEEDDISPATCH, (IDispatch **)&object))
+        && NEXT(LAST(IUnknown)->QueryInterface(g_IidServiceProvider, &object))
+        && NEXT(LAST(IServiceProvider)->QueryService(g_SidTopLevelBrowser, g_IidShellBrowser, &object))
+        && NEXT(LAST(IShellBrowser)->QueryActiveShellView((IShellView **)&object))
+        && NEXT(LAST(IShellView)->GetItemObject(SVGIO_BACKGROUND, g_IidDispatch, &object))
+        && NEXT(LAST(IUnknown)->QueryInterface(g_IidShellFolderViewDual, &object))
+        && NEXT(LAST(IShellFolderViewDual)->get_Application((IDispatch **)&object))
+        && NEXT(LAST(IUnknown)->QueryInterface(g_IidShellDispatch2, &object)))
+        g_DesktopShell = (IShellDispatch2 *)held[--count];
+#undef NEXT
+#undef LAST
+
+    while (count > 0)
+        held[--count]->Release();
+    return g_DesktopShell != NULL;
+}
+
+void DisconnectDesktopShell(void)
+{
+    if (g_DesktopShell)
+        g_DesktopShell->Release();
+    g_DesktopShell = NULL;
+}
+
+int StartAsDesktopUser(const char *program, const char *arguments)
+{
+    VARIANT none, parameters, directory, show;
     BSTR file;
     char full[MAX_PATH];
     char folder[MAX_PATH];
     char *name = NULL;
     DWORD length;
-    long window;
     int started = 0;
 
     // The shell would read a relative name from its own current folder.
@@ -66,33 +111,17 @@ int StartAsDesktopUser(const char *program, const char *arguments)
     file = NewString(full);
     SetString(&parameters, NewString(arguments));
     SetString(&directory, NewString(folder));
-    desktopLocation.vt = VT_I4;
-    desktopLocation.lVal = CSIDL_DESKTOP;
     none.vt = VT_EMPTY;
     show.vt = VT_I4;
     show.lVal = SW_SHOWNORMAL;
 
-    // Each step asks the interface of the one before it. A step that fails
-    // hands out nothing, whatever it left in its output.
-#define NEXT(call) (object = NULL, SUCCEEDED(call) && object && (held[count++] = (IUnknown *)object) != NULL)
-#define LAST(type) ((type *)held[count - 1])
-    if (file && parameters.bstrVal && directory.bstrVal
-        && NEXT(CoCreateInstance(g_ClsidShellWindows, NULL, CLSCTX_ALL, g_IidShellWindows, &object))
-        && NEXT(LAST(IShellWindows)->FindWindowSW(&desktopLocation, &none, SWC_DESKTOP, &window,
-                                                   SWFO_NEEDDISPATCH, (IDispatch **)&object))
-        && NEXT(LAST(IUnknown)->QueryInterface(g_IidServiceProvider, &object))
-        && NEXT(LAST(IServiceProvider)->QueryService(g_SidTopLevelBrowser, g_IidShellBrowser, &object))
-        && NEXT(LAST(IShellBrowser)->QueryActiveShellView((IShellView **)&object))
-        && NEXT(LAST(IShellView)->GetItemObject(SVGIO_BACKGROUND, g_IidDispatch, &object))
-        && NEXT(LAST(IUnknown)->QueryInterface(g_IidShellFolderViewDual, &object))
-        && NEXT(LAST(IShellFolderViewDual)->get_Application((IDispatch **)&object))
-        && NEXT(LAST(IUnknown)->QueryInterface(g_IidShellDispatch2, &object)))
-        started = LAST(IShellDispatch2)->ShellExecute(file, parameters, directory, none, show) == S_OK;
-#undef NEXT
-#undef LAST
+    // Connected when the dialog opened, or now.
+    if (file && parameters.bstrVal && directory.bstrVal && ConnectDesktopShell())
+        started = g_DesktopShell->ShellExecute(file, parameters, directory, none, show) == S_OK;
+    // One request a connection: a later start, after a run that stopped,
+    // asks the shell that runs then.
+    DisconnectDesktopShell();
 
-    while (count > 0)
-        held[--count]->Release();
     SysFreeString(file);
     SysFreeString(parameters.bstrVal);
     SysFreeString(directory.bstrVal);
