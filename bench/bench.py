@@ -506,7 +506,18 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
         paired = median([o / b for o, b in zip(ab[OURS]["click_ms"], ab[BASELINE]["click_ms"])])
         add(("4", f"… start button pressed → installed program's window shown, against the baseline build "
              f"(--baseline; {len(ab[OURS]['click_ms'])} rounds of both, ratio: median of the rounds' ratios)",
-             f"{ours:,.0f} ms", f"{base:,.0f} ms (baseline)", f"{paired:.3f}", "≤ 1.05", yes(paired <= 1.05)))
+             f"{ours:,.0f} ms", f"{base:,.0f} ms (baseline)", f"{paired:.3f}", f"≤ {a.ab_goal:.2f}",
+             yes(paired <= a.ab_goal)))
+        # Work moved before the dialog shows is not hidden: the same rounds'
+        # start → dialog ready and start → program window.
+        for key, what in (("pressed_ms", "start → dialog ready, button pressed"),
+                          ("shown_ms", "start → installed program's window shown")):
+            if key not in ab[OURS]:
+                continue   # measurements of an earlier bench
+            ours, base = (median(ab[k][key]) for k in (OURS, BASELINE))
+            paired = median([o / b for o, b in zip(ab[OURS][key], ab[BASELINE][key])])
+            add(("4", f"… the same rounds, {what}", f"{ours:,.0f} ms", f"{base:,.0f} ms (baseline)",
+                 f"{paired:.3f}", "report", "—"))
     add(("4", f"… of which the payload check before the first write (CRC-32 of {check['bytes']:,} B)",
          f"{check['us']:,.0f} µs", "—", "", "report", "—"))
     add(("5", "Peak working set of the installer process (NSIS with its interface)",
@@ -594,6 +605,8 @@ def main():
     p.add_argument("--baseline", type=Path,
                    help="another build of the installer, timed against this one in the goal rows")
     p.add_argument("--ab-runs", type=int, default=40, help="rounds of the comparison with --baseline")
+    p.add_argument("--ab-goal", type=float, default=1.05,
+                   help="the largest ratio of click to window against --baseline that meets the goal")
     p.add_argument("--runs", type=int, default=5)
     p.add_argument("--install-runs", type=int, default=9)
     p.add_argument("--report-only", action="store_true",
@@ -651,7 +664,8 @@ def main():
         log("installation runs against the baseline build")
         pairs = install_times(a, wine, a.unmanaged, [(OURS, "dialog", a.setup), (BASELINE, "dialog", a.baseline)],
                               a.ab_runs)
-        ab = {k: {"click_ms": [s - p for s, p in zip(v["shown_ms"], v["pressed_ms"])]} for k, v in pairs.items()}
+        ab = {k: {"click_ms": [s - p for s, p in zip(v["shown_ms"], v["pressed_ms"])],
+                  "pressed_ms": v["pressed_ms"], "shown_ms": v["shown_ms"]} for k, v in pairs.items()}
     log("installation runs, default prefix")
     inst_default = install_times(a, wine, a.base, installers, a.runs)
     base_unchanged(a.base, since)

@@ -7,6 +7,7 @@
 #   BENCH_RUNS=7 BENCH_INSTALL_RUNS=11 bash bench/run.sh   (defaults 5 and 9)
 #   BENCH_BASELINE=old/ZorvikSetup.exe bash bench/run.sh   also times another build of
 #                                the installer against this one, click to window
+#   BENCH_BASELINE_GOAL=1.10     the largest ratio of that comparison that meets its goal (1.05)
 #
 # Needs what scripts/bootstrap.sh installs, plus the peers' Debian packages
 # nsis and mscompress. Wine runs only in private prefixes under the build
@@ -66,5 +67,5 @@ python3 "$root/bench/bench.py" --root "$root" --work "$work" \
   --setup "$setup" --package "$package" --table "$table" --szdd "$szdd" \
   --reference "$work/optimal_reference" --lz-timer "$work/lz_expand_timer.exe" \
   --install-timer "$work/install_timer.exe" --check-timer "$check_timer" \
-  ${BENCH_BASELINE:+--baseline "$(realpath "$BENCH_BASELINE")"} --runs "$runs" --install-runs "$install_runs"
+  ${BENCH_BASELINE:+--baseline "$(realpath "$BENCH_BASELINE")"} ${BENCH_BASELINE_GOAL:+--ab-goal "$BENCH_BASELINE_GOAL"} --runs "$runs" --install-runs "$install_runs"
 say "written: $root/bench/results.md"
