@@ -51,9 +51,10 @@ int LoadPayload(int index, const void **data, DWORD *size);
 // made absolute) with its arguments, in its own folder, shown normally: it
 // then runs as the person at the desktop, with that person's token. 1 when
 // the shell accepted; 0, with nothing shown, when any step failed.
-// The connection it asks through is made when the dialog opens, or else at
-// the start, and ends with the request or with the dialog.
 int StartAsDesktopUser(const char *program, const char *arguments);
+// The connection to the desktop's shell that the request goes through: made
+// when the dialog opens (1 when connected, also when it was already), or else
+// at the start; it ends with the request or with the dialog.
 int ConnectDesktopShell(void);
 void DisconnectDesktopShell(void);
 // The shortcuts of an entry, made once every entry is in place; folders are

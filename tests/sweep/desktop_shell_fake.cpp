@@ -186,6 +186,11 @@ void RegisterCounters() {
     TheSteps().execute.variants = {"E_FAIL", "S_FALSE (not started)"};
 }
 
+bool IsConnectionStep(const Counter *counter) {
+    Steps &s = TheSteps();
+    return counter >= &s.findWindow && counter < &s.execute;
+}
+
 int Outstanding() { return g_references; }
 
 void Reset() { requests.clear(); }

@@ -27,6 +27,8 @@ HRESULT Create(REFIID iid, void **out);
 // Adds the counters of the steps after the creation, in the chain's order, to
 // Hooks::counters, so that a sweep fails each in turn.
 void RegisterCounters();
+// A step of the connection: every one before ShellExecute.
+bool IsConnectionStep(const Counter *counter);
 // References handed out and not yet released.
 int Outstanding();
 // Forgets the requests; the reference count stays (a leak carries over).

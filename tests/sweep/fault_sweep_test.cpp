@@ -1435,6 +1435,10 @@ protected:
         CheckRun(cleanCheck, clean, none, tree);
         cleanCheck(clean.result == 1, "the clean run did not succeed");
         cleanCheck(!clean.boxes.empty(), "the clean run asks its question");
+        // The click waits for one request to the shell, not for the connection.
+        for (const CallRecord &c : clean.trace)
+            if (DesktopShell::IsConnectionStep(c.function))
+                cleanCheck(c.phase == kPhaseInit, "the desktop's shell connected only after the click");
         ++g_tally.runs;
         ASSERT_EQ(cleanCheck.failures(), 0) << "the clean run must pass before faults mean anything";
         std::map<Counter *, int> counts;
