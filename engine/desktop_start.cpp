@@ -101,6 +101,7 @@ int StartAsDesktopUser(const char *program, const char *arguments)
     char *name = NULL;
     DWORD length;
     int started = 0;
+    int attempts;
 
     // The shell would read a relative name from its own current folder.
     length = GetFullPathNameA(program, MAX_PATH, full, &name);
@@ -115,12 +116,19 @@ int StartAsDesktopUser(const char *program, const char *arguments)
     show.vt = VT_I4;
     show.lVal = SW_SHOWNORMAL;
 
-    // Connected when the dialog opened, or now.
-    if (file && parameters.bstrVal && directory.bstrVal && ConnectDesktopShell())
-        started = g_DesktopShell->ShellExecute(file, parameters, directory, none, show) == S_OK;
-    // One request a connection: a later start, after a run that stopped,
-    // asks the shell that runs then.
-    DisconnectDesktopShell();
+    // Connected when the dialog opened, or now. A connection from the
+    // dialog's opening may have outlived its shell (Explorer restarted since):
+    // what it refuses is asked once more through a new one. Each request ends
+    // its connection, so a start after a run that stopped asks the shell that
+    // runs then.
+    if (file && parameters.bstrVal && directory.bstrVal) {
+        attempts = g_DesktopShell ? 2 : 1;
+        do {
+            if (ConnectDesktopShell())
+                started = g_DesktopShell->ShellExecute(file, parameters, directory, none, show) == S_OK;
+            DisconnectDesktopShell();
+        } while (!started && --attempts > 0);
+    }
 
     SysFreeString(file);
     SysFreeString(parameters.bstrVal);

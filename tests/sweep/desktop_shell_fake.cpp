@@ -191,6 +191,8 @@ bool IsConnectionStep(const Counter *counter) {
     return counter >= &s.findWindow && counter < &s.execute;
 }
 
+bool IsStep(const Counter *counter) { return IsConnectionStep(counter) || counter == &TheSteps().execute; }
+
 int Outstanding() { return g_references; }
 
 void Reset() { requests.clear(); }

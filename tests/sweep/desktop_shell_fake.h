@@ -27,7 +27,9 @@ HRESULT Create(REFIID iid, void **out);
 // Adds the counters of the steps after the creation, in the chain's order, to
 // Hooks::counters, so that a sweep fails each in turn.
 void RegisterCounters();
-// A step of the connection: every one before ShellExecute.
+// A step of the chain, ShellExecute included; a step of the connection:
+// every one before ShellExecute.
+bool IsStep(const Counter *counter);
 bool IsConnectionStep(const Counter *counter);
 // References handed out and not yet released.
 int Outstanding();

@@ -888,6 +888,7 @@ struct Expected {
     bool browseKept = false;       // the chosen folder is refused: the folder text stays
     bool nothingMade = false;      // the run stops before its first folder: the tree stays as it was
     std::string takenName;         // a name the copy found taken, never to be tried again
+    bool byShell = false;          // a step of the desktop's shell failed; a new connection starts the program
 };
 
 // A failure kind that only some calls can meet: a damaged payload only where
@@ -1087,6 +1088,11 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
             stop(Format(MSG_NOT_INSTALLED, dest));   // the written size cannot be confirmed
         else
             goOn("");
+    } else if (DesktopShell::IsStep(fn)) {
+        // At the dialog's opening, or through the connection made then: the
+        // start asks again through a new connection.
+        goOn("");
+        e.byShell = true;
     } else {
         goOn("");   // silent: dialog cosmetics, shortcuts, registry, browsing, the system folders' identities
     }
@@ -1220,6 +1226,7 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
         check(g_run.commandLines.empty(), "the program started by the shell is started again");
     }
     check(r.result == 1 || r.shellRequests.empty(), "a run that stopped started the program");
+    check(!e.byShell || r.shellRequests.size() == 1, "the shell's failed step was not asked again");
 
     // The links go into the common folders when the run has the administrator's
     // rights (as every process has under Wine), otherwise into the user's own.
