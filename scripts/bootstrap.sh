@@ -17,6 +17,33 @@ PACKAGES=(
   nsis osslsigncode openssl libxml2-utils wine64
 )
 
+# A mirror in mid-sync can fail one index for a while ("File has unexpected
+# size"): try again, then go on with what apt has.
+APT_PARTIAL=0
+apt_update() {
+  local try tries=3
+  [ "$APT_PARTIAL" = 0 ] || tries=1   # the same mirror, minutes later
+  for try in $(seq "$tries"); do
+    as_root apt-get update -qq && return 0
+    say "apt-get update failed (try $try of $tries)"
+    [ "$try" = "$tries" ] || sleep $((try * 10))
+  done
+  say "going on with the package indexes apt has"
+  APT_PARTIAL=1
+}
+
+# Without one suite's index for one architecture (the security suite's i386,
+# seen), a library's two architectures come out at different versions and the
+# install is refused; the release's own suite then has both.
+apt_install() {
+  as_root apt-get install -y -qq --no-install-recommends "$@" >/dev/null && return 0
+  [ "$APT_PARTIAL" = 1 ] || return 1
+  . /etc/os-release
+  say "installing from ${VERSION_CODENAME:?} itself, as an index is missing"
+  as_root apt-get install -y -qq --no-install-recommends \
+    -o APT::Default-Release="$VERSION_CODENAME" "$@" >/dev/null
+}
+
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -29,11 +56,10 @@ missing=()
 for p in "${PACKAGES[@]}"; do have "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing: ${missing[*]}"
-  as_root apt-get update -qq || die "apt-get update failed"
-  as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null \
-    || die "apt-get install failed for: ${missing[*]}"
+  apt_update
+  apt_install "${missing[@]}" || die "apt-get install failed for: ${missing[*]}"
 elif [ "${NEED_UPDATE:-0}" = 1 ]; then
-  as_root apt-get update -qq || die "apt-get update failed"
+  apt_update
 fi
 
 # Wine answers with code page 932 only under a Japanese locale.
@@ -96,7 +122,7 @@ else
         "$mirror" "$backports" | as_root tee /etc/apt/sources.list.d/zorvik-backports.sources >/dev/null
       did+=("added $backports")
     fi
-    as_root apt-get update -qq || die "apt-get update failed"
+    apt_update
     as_root apt-get install -y -qq --no-install-recommends -t "$backports" qemu-user >/dev/null ||
       die "apt-get install -t $backports qemu-user failed"
     [ "$(qemu_major)" -ge 8 ] 2>/dev/null || die "qemu-i386 $(qemu_major) is older than 8"
