@@ -42,6 +42,28 @@ int CreateWideFolder(const WCHAR *path);
 // (Windows, system, 64-bit system). 1 to go on, 0 after the message.
 int CheckPayloads(void);
 int IsSystemFolder(const char *folder);
+// The volume serial number and file index of a file or folder; 0 when it
+// cannot be opened or says nothing. SameFile compares two of them.
+int PathIdentity(const char *path, BY_HANDLE_FILE_INFORMATION *info);
+int SameFile(const BY_HANDLE_FILE_INFORMATION *a, const BY_HANDLE_FILE_INFORMATION *b);
+
+// Before the first file is written: a process that runs the package's program
+// from the installation folder is asked to end, once the user agrees. 1 to go
+// on (none runs, or every one has ended), 0 after the user declined or after
+// the message that it could not be closed. The processes get g_CloseDeadline
+// milliseconds to end.
+int CloseRunningProgram(const char *folder);
+extern DWORD g_CloseDeadline;
+// Waits until every one of count objects (at most 63) is signalled, or the
+// deadline (a GetTickCount time) has passed, while the dialog keeps painting
+// and takes no input; 1 when every object was signalled.
+int WaitWithDialog(const HANDLE *objects, int count, DWORD deadline);
+// Another process's image path: the kernel's function from Windows Vista on,
+// PSAPI's before. Null until bound; binding fills them only when both are null.
+typedef BOOL (WINAPI *QueryImageNameProc)(HANDLE, DWORD, LPWSTR, PDWORD);
+typedef DWORD (WINAPI *ModuleFileNameProc)(HANDLE, HMODULE, LPWSTR, DWORD);
+extern QueryImageNameProc g_QueryFullProcessImageNameW;
+extern ModuleFileNameProc g_GetModuleFileNameExW;
 
 // Placement of one manifest entry; an entry's payload as the executable
 // carries it (1, or 0 after the message naming what failed).

@@ -67,3 +67,39 @@ void SetInstallingState(int installing)
     EnableWindow(GetDlgItem(g_hDlg, IDCANCEL), !installing);
     ShowWindow(GetDlgItem(g_hDlg, IDC_PROGRESS), installing ? SW_SHOW : SW_HIDE);
 }
+
+int WaitWithDialog(const HANDLE *objects, int count, DWORD deadline)
+{
+    HANDLE waiting[MAXIMUM_WAIT_OBJECTS - 1];
+    MSG message;
+    DWORD result;
+    LONG left;
+    int i, enabled;
+
+    if (count > MAXIMUM_WAIT_OBJECTS - 1)
+        return 0;
+    for (i = 0; i < count; i++)
+        waiting[i] = objects[i];
+    // The dialog paints, but a click or a key meanwhile would reach it in
+    // the middle of the run.
+    enabled = g_hDlg && !EnableWindow(g_hDlg, FALSE);
+    while (count > 0) {
+        left = (LONG)(deadline - GetTickCount());
+        if (left <= 0)
+            break;
+        result = MsgWaitForMultipleObjects(count, waiting, FALSE, (DWORD)left, QS_ALLINPUT);
+        if (result < WAIT_OBJECT_0 + (DWORD)count) {
+            waiting[result - WAIT_OBJECT_0] = waiting[--count];
+        } else if (result == WAIT_OBJECT_0 + (DWORD)count) {
+            while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        } else {
+            break;   // the deadline, or a wait that failed
+        }
+    }
+    if (enabled)
+        EnableWindow(g_hDlg, TRUE);
+    return count == 0;
+}

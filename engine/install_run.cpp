@@ -161,6 +161,10 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     failure = MakeInstallFolder(folder);
     if (failure)
         return Stop(failure[0] ? failure : NULL, folder);
+    // A running program's file cannot be replaced: it is closed first, or
+    // nothing is written.
+    if (!CloseRunningProgram(folder))
+        return Stop(NULL, NULL);
 
     for (i = 0; i < PACKAGE_ENTRY_COUNT; i++) {
         ShowProgress((i + 1) * 100 / PACKAGE_ENTRY_COUNT);

@@ -25,6 +25,8 @@
 #define MSG_SYSTEM_FOLDER       "%sにはインストールできません。"
 #define MSG_UNUSABLE_NAME       "このフォルダの名前には使えない文字が含まれています。"
 #define MSG_BROWSE_TITLE        "フォルダの選択"
+#define MSG_PROGRAM_RUNNING_ASK "%sが実行中です。終了してインストールを続けますか？"
+#define MSG_PROGRAM_NOT_CLOSED  "%sを終了できませんでした。終了してから、もう一度「インストール開始」をクリックしてください。"
 
 // Large enough for the longest text above with a 259-byte path and a number.
 #define MESSAGE_SIZE 512

@@ -10,9 +10,7 @@
 #define FILE_READ_ATTRIBUTES 0x0080
 #endif
 
-// The volume serial number and file index of the folder at path; 0 when it
-// cannot be opened or says nothing.
-static int FolderIdentity(const char *path, BY_HANDLE_FILE_INFORMATION *info)
+int PathIdentity(const char *path, BY_HANDLE_FILE_INFORMATION *info)
 {
     HANDLE folder = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
@@ -23,6 +21,12 @@ static int FolderIdentity(const char *path, BY_HANDLE_FILE_INFORMATION *info)
     known = GetFileInformationByHandle(folder, info) != 0;
     CloseHandle(folder);
     return known;
+}
+
+int SameFile(const BY_HANDLE_FILE_INFORMATION *a, const BY_HANDLE_FILE_INFORMATION *b)
+{
+    return a->dwVolumeSerialNumber == b->dwVolumeSerialNumber && a->nFileIndexHigh == b->nFileIndexHigh
+        && a->nFileIndexLow == b->nFileIndexLow;
 }
 
 int IsSystemFolder(const char *folder)
@@ -37,7 +41,7 @@ int IsSystemFolder(const char *folder)
     // Windows folder, the system folder (for a 32-bit process on 64-bit
     // Windows, the 32-bit one), and the 64-bit one, which such a process
     // reaches as Windows\Sysnative; elsewhere that name does not exist.
-    if (!FolderIdentity(folder, &target))
+    if (!PathIdentity(folder, &target))
         return 0;
     for (i = 0; i < 3; i++) {
         length = i == 1 ? GetSystemDirectoryA(path, MAX_PATH) : GetSystemWindowsDirectoryA(path, MAX_PATH);
@@ -45,8 +49,7 @@ int IsSystemFolder(const char *folder)
             continue;
         if (i == 2)
             lstrcatA(path, native);
-        if (FolderIdentity(path, &system) && system.dwVolumeSerialNumber == target.dwVolumeSerialNumber
-            && system.nFileIndexHigh == target.nFileIndexHigh && system.nFileIndexLow == target.nFileIndexLow)
+        if (PathIdentity(path, &system) && SameFile(&system, &target))
             return 1;
     }
     return 0;

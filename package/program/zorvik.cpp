@@ -81,6 +81,12 @@ static LRESULT CALLBACK MainWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM l
         else if (LOWORD(wParam) == IDM_EXIT)
             DestroyWindow(hWnd);
         return 0;
+    case WM_ENDSESSION:
+        // The session ends, or an installer closes the program to update it:
+        // end as on WM_CLOSE.
+        if (wParam)
+            DestroyWindow(hWnd);
+        return 0;
     case WM_DESTROY:
         DeleteObject(g_hTitleFont);
         DeleteObject(g_hTextFont);

@@ -13,7 +13,10 @@ objdump=$1 exe=$2
 # a complete file into place, those that reach a folder or file by its exact
 # (UTF-16) name or tell one folder from another, and those that ask the
 # desktop's shell to start the program (the strings it takes) and tell whether
-# the run has the administrator's rights. Every DLL here is a known DLL.
+# the run has the administrator's rights, and those that find the package's
+# program running from the installation folder, ask it to end and wait for it
+# (never TerminateProcess: nothing is ended by force). Every DLL here is a
+# known DLL.
 declare -A allowed=(
   [KERNEL32.DLL]="
     CloseHandle CreateDirectoryA CreateFileA DeleteFileA ExitProcess FindResourceA
@@ -25,11 +28,14 @@ declare -A allowed=(
     GetFileAttributesA GetFileAttributesExA GetFullPathNameA MoveFileExA FlushFileBuffers
     GetTempPathW GetTempFileNameW CreateFileW SetFilePointer CreateDirectoryW
     WideCharToMultiByte lstrcatW lstrlenW GetFileInformationByHandle GetSystemWindowsDirectoryA
-    lstrcpyW GetACP"
+    lstrcpyW GetACP
+    CreateToolhelp32Snapshot Process32First Process32Next OpenProcess GetCurrentProcessId GetTickCount"
   [USER32.DLL]="
     CheckDlgButton DialogBoxParamW EnableWindow EndDialog GetDlgItem
     GetSystemMetrics GetWindowRect GetWindowTextW IsDlgButtonChecked MessageBoxW MoveWindow
-    SetWindowTextA SetWindowTextW ShowWindow wsprintfA wsprintfW"
+    SetWindowTextA SetWindowTextW ShowWindow wsprintfA wsprintfW
+    EnumWindows GetWindowThreadProcessId SendMessageTimeoutW PostMessageW
+    MsgWaitForMultipleObjects PeekMessageW TranslateMessage DispatchMessageW"
   [SHELL32.DLL]="SHBrowseForFolderW SHGetMalloc SHGetPathFromIDListW SHGetSpecialFolderLocation"
   [OLE32.DLL]="CoCreateInstance CoInitialize CoUninitialize CoTaskMemFree"
   [ADVAPI32.DLL]="RegCloseKey RegOpenKeyExA RegQueryValueExA CheckTokenMembership"

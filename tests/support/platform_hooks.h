@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include "engine.h"
 #include "import_hook.h"
@@ -39,6 +40,11 @@ using ToWide = COUNTED(MultiByteToWideChar);
 using WindowsDirectory = COUNTED(GetWindowsDirectoryA);
 using WinExecHook = COUNTED(WinExec);
 using WriteFileHook = COUNTED(WriteFile);
+using Snapshot = COUNTED(CreateToolhelp32Snapshot);
+using FirstProcess = COUNTED(Process32First);
+using NextProcess = COUNTED(Process32Next);
+using OpenProcessHook = COUNTED(OpenProcess);
+using WaitHook = COUNTED(MsgWaitForMultipleObjects);
 
 // The dialog and message boxes.
 using CheckButton = COUNTED(CheckDlgButton);
@@ -54,6 +60,9 @@ using SystemMetrics = COUNTED(GetSystemMetrics);
 using WindowRect = COUNTED(GetWindowRect);
 using WriteText = COUNTED(SetWindowTextA);
 using WriteWideText = COUNTED(SetWindowTextW);
+using ListWindows = COUNTED(EnumWindows);
+using SendTimeout = COUNTED(SendMessageTimeoutW);
+using PostHook = COUNTED(PostMessageW);
 
 // Shell, COM and registry.
 using BrowseHook = COUNTED(SHBrowseForFolderW);
@@ -74,3 +83,5 @@ using LzOpen = Counted<struct CountedTag_LzOpen, LZOpenFileAProc>;
 using LzCopy = Counted<struct CountedTag_LzCopy, LZCopyProc>;
 using LzClose = Counted<struct CountedTag_LzClose, LZCloseProc>;
 using LzInit = Counted<struct CountedTag_LzInit, LZInitProc>;
+// Another process's image path, bound at run time from the kernel.
+using ImageName = Counted<struct CountedTag_ImageName, QueryImageNameProc>;

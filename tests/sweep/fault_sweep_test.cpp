@@ -51,7 +51,7 @@ struct RunState {
     std::vector<UINT> shows;
     std::vector<INT_PTR> ended;
     std::set<INT> lzOpen;
-    std::set<HANDLE> filesOpen;   // opened by CreateFileA/W and not yet closed or handed to LZInit
+    std::set<HANDLE> handlesOpen;   // files, processes and lists opened and not yet closed or handed to LZInit
     DWORD resourceSize = 0;       // the last SizeofResource answer
     std::string damaged;          // a payload handed out with one byte changed
     std::vector<HKEY> keysOpen;
@@ -69,6 +69,8 @@ struct Scenario {
     bool everyEntry;   // false: the installation-folder entries after the program, placed exactly
                        // as in the fresh run, are not swept again
     bool desktopShell; // the desktop's shell runs (faked); without it the run starts the program itself
+    bool running;      // the earlier installation's program runs from the folder: only the run's
+                       // look for it and its closing are swept
 };
 
 struct Layout {
@@ -78,6 +80,13 @@ struct Layout {
     std::string folderAbs;    // the installation folder, absolute
 };
 const Scenario *g_scenario = nullptr;
+
+// The program of the earlier installation, running from the installation folder.
+struct RunningProgram {
+    HANDLE process = nullptr;
+    DWORD id = 0;
+};
+RunningProgram g_program;
 Layout g_layout;
 std::map<std::string, std::string> g_original;   // file name -> package bytes
 std::map<std::string, LONG> g_expandedSize;
@@ -229,6 +238,7 @@ void InstallHooks() {
     WriteWideText::inspect = [](CallRecord &r, HWND, LPCWSTR text) {
         Hooks::CheckedWidePath(WriteWideText::counter, text, MESSAGE_SIZE);
         r.path = InMessageCodePage(text);
+        if (Hooks::phase == kPhaseClose) r.phase = Hooks::phase = kPhaseStart;
     };
     WriteWideText::fail = [](int, HWND, LPCWSTR) -> BOOL { return FALSE; };
 
@@ -304,6 +314,9 @@ void InstallHooks() {
     CreateWideFile::inspect = [](CallRecord &r, LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                  DWORD disposition, DWORD flags, HANDLE) {
         r.path = Hooks::CheckedWidePath(CreateWideFile::counter, path);
+        // mode 1: a running program's image opened only to read what identifies it.
+        r.mode = access == FILE_READ_ATTRIBUTES && disposition == OPEN_EXISTING && (flags & FILE_FLAG_BACKUP_SEMANTICS);
+        if (r.mode) return;
         if (access != (GENERIC_READ | GENERIC_WRITE) || share != 0 || (sa && sa->bInheritHandle) ||
             disposition != CREATE_NEW || !(flags & FILE_FLAG_DELETE_ON_CLOSE))
             Hooks::Violation("the payload's copy is not made new, unshared, uninherited and deleted on close: " +
@@ -315,7 +328,7 @@ void InstallHooks() {
     };
     CreateWideFile::after = [](CallRecord &r, HANDLE h, LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
                                HANDLE) {
-        if (!r.faulted && h != INVALID_HANDLE_VALUE) g_run.filesOpen.insert(h);
+        if (!r.faulted && h != INVALID_HANDLE_VALUE) g_run.handlesOpen.insert(h);
     };
 
     add(FilePointer::Install("kernel32.dll", "SetFilePointer"));
@@ -349,10 +362,15 @@ void InstallHooks() {
                                  DWORD disposition, DWORD flags, HANDLE) {
         r.path = Hooks::CheckedPath(CreateFileHook::counter, path);
         r.mode = access == FILE_READ_ATTRIBUTES && disposition == OPEN_EXISTING && (flags & FILE_FLAG_BACKUP_SEMANTICS);
+        // The program's identity: the run begins to look for it running.
+        const std::string program = std::string("\\") + PackageTable[0].fileName;
+        if (r.mode && r.path.size() > program.size() &&
+            Lower(r.path.substr(r.path.size() - program.size())) == Lower(program))
+            r.phase = Hooks::phase = kPhaseClose;
     };
     CreateFileHook::after = [](CallRecord &r, HANDLE h, LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
                                HANDLE) {
-        if (!r.faulted && h != INVALID_HANDLE_VALUE) g_run.filesOpen.insert(h);
+        if (!r.faulted && h != INVALID_HANDLE_VALUE) g_run.handlesOpen.insert(h);
     };
     CreateFileHook::fail = [](int, LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -381,7 +399,7 @@ void InstallHooks() {
     add(CloseHandleHook::Install("kernel32.dll", "CloseHandle"));
     CloseHandleHook::counter.variants = {"closes, then reports FALSE (ERROR_DISK_FULL)"};
     CloseHandleHook::inspect = [](CallRecord &, HANDLE h) {
-        if (!g_run.filesOpen.erase(h)) Hooks::Violation("CloseHandle of a file that is not open, or that LZInit owns");
+        if (!g_run.handlesOpen.erase(h)) Hooks::Violation("CloseHandle of a handle that is not open, or that LZInit owns");
     };
     CloseHandleHook::fail = [](int, HANDLE h) -> BOOL {
         CloseHandleHook::real(h);
@@ -713,13 +731,13 @@ void InstallHooks() {
     add(LzInit::InstallPointer(&g_LZInit, "LZInit"));
     LzInit::counter.variants = {"LZERROR_BADINHANDLE"};
     LzInit::inspect = [](CallRecord &, INT file) {
-        if (!g_run.filesOpen.count(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file))))
+        if (!g_run.handlesOpen.count(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file))))
             Hooks::Violation("LZInit of a file that is not open");
     };
     LzInit::fail = [](int, INT) -> INT { return LZERROR_BADINHANDLE; };
     LzInit::after = [](CallRecord &r, INT h, INT file) {
         if (r.faulted || h < 0) return;
-        g_run.filesOpen.erase(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)));
+        g_run.handlesOpen.erase(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)));
         g_run.lzOpen.insert(h);
     };
     add(LzCopy::InstallPointer(&g_LZCopy, "LZCopy"));
@@ -732,6 +750,110 @@ void InstallHooks() {
     LzClose::counter.whyNotFailable = "returns nothing: the caller cannot see a failure (open/close balance checked)";
     LzClose::inspect = [](CallRecord &, INT h) {
         if (!g_run.lzOpen.erase(h)) Hooks::Violation("LZClose of a handle that is not open");
+    };
+
+    // The program running from the folder: the process list shows this
+    // process and that program only (other tests' processes come and go), and
+    // no call may wait or be answered without a deadline.
+    add(Snapshot::Install("kernel32.dll", "CreateToolhelp32Snapshot"));
+    Snapshot::counter.variants = {"INVALID_HANDLE_VALUE (ERROR_NOT_ENOUGH_MEMORY)"};
+    Snapshot::fail = [](int, DWORD, DWORD) -> HANDLE {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    };
+    Snapshot::after = [](CallRecord &r, HANDLE h, DWORD, DWORD) {
+        if (!r.faulted && h != INVALID_HANDLE_VALUE) g_run.handlesOpen.insert(h);
+    };
+    static auto shown = [](BOOL more, HANDLE list, LPPROCESSENTRY32 e) {
+        while (more && e->th32ProcessID != GetCurrentProcessId() && e->th32ProcessID != g_program.id)
+            more = NextProcess::real(list, e);
+        return more;
+    };
+    add(FirstProcess::Install("kernel32.dll", "Process32First"));
+    FirstProcess::counter.variants = {"FALSE (ERROR_NO_MORE_FILES)"};
+    FirstProcess::base = [](HANDLE list, LPPROCESSENTRY32 e) { return shown(FirstProcess::real(list, e), list, e); };
+    FirstProcess::fail = [](int, HANDLE, LPPROCESSENTRY32) -> BOOL {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    };
+    add(NextProcess::Install("kernel32.dll", "Process32Next"));
+    NextProcess::counter.variants = {"FALSE (ERROR_NO_MORE_FILES)"};
+    NextProcess::base = [](HANDLE list, LPPROCESSENTRY32 e) { return shown(NextProcess::real(list, e), list, e); };
+    NextProcess::fail = [](int, HANDLE, LPPROCESSENTRY32) -> BOOL {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    };
+    FirstProcess::after = [](CallRecord &r, BOOL more, HANDLE, LPPROCESSENTRY32 e) {
+        if (more) r.output = e->szExeFile, r.mode = static_cast<long>(e->th32ProcessID);
+    };
+    NextProcess::after = [](CallRecord &r, BOOL more, HANDLE, LPPROCESSENTRY32 e) {
+        if (more) r.output = e->szExeFile, r.mode = static_cast<long>(e->th32ProcessID);
+    };
+    add(OpenProcessHook::Install("kernel32.dll", "OpenProcess"));
+    OpenProcessHook::counter.variants = {"NULL (ERROR_ACCESS_DENIED)"};
+    OpenProcessHook::inspect = [](CallRecord &r, DWORD access, BOOL, DWORD id) {
+        r.mode = static_cast<long>(id);
+        if (access & (PROCESS_TERMINATE | PROCESS_VM_WRITE | PROCESS_CREATE_THREAD))
+            Hooks::Violation("a process opened with the right to end or change it");
+    };
+    OpenProcessHook::fail = [](int, DWORD, BOOL, DWORD) -> HANDLE {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    };
+    OpenProcessHook::after = [](CallRecord &r, HANDLE h, DWORD, BOOL, DWORD) {
+        if (!r.faulted && h) g_run.handlesOpen.insert(h);
+    };
+    g_QueryFullProcessImageNameW = reinterpret_cast<QueryImageNameProc>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameW")));
+    add(ImageName::InstallPointer(&g_QueryFullProcessImageNameW, "QueryFullProcessImageNameW"));
+    ImageName::counter.variants = {"FALSE (ERROR_INSUFFICIENT_BUFFER), buffer undefined"};
+    ImageName::fail = [](int, HANDLE, DWORD, LPWSTR b, PDWORD n) -> BOOL {
+        if (b && n) Poison(b, *n * sizeof(WCHAR));
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    };
+    add(ListWindows::Install("user32.dll", "EnumWindows"));
+    ListWindows::counter.variants = {"FALSE, no window listed"};
+    ListWindows::fail = [](int, WNDENUMPROC, LPARAM) -> BOOL {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    };
+    // path: whether the window is shown (the program's main window) or hidden.
+    add(SendTimeout::Install("user32.dll", "SendMessageTimeoutW"));
+    SendTimeout::counter.variants = {"0 (ERROR_TIMEOUT), not delivered"};
+    SendTimeout::inspect = [](CallRecord &r, HWND window, UINT message, WPARAM w, LPARAM l, UINT, UINT timeout,
+                              PDWORD_PTR) {
+        r.mode = static_cast<long>(message);
+        r.path = IsWindowVisible(window) ? "shown" : "hidden";
+        r.output = std::to_string(w);
+        if ((message != WM_QUERYENDSESSION && message != WM_ENDSESSION) || l != ENDSESSION_CLOSEAPP)
+            Hooks::Violation("a message other than the session's end sent to the program");
+        if (timeout > g_CloseDeadline) Hooks::Violation("a window given longer to answer than the deadline");
+    };
+    SendTimeout::fail = [](int, HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR result) -> LRESULT {
+        if (result) *result = 0;
+        SetLastError(ERROR_TIMEOUT);
+        return 0;
+    };
+    add(PostHook::Install("user32.dll", "PostMessageW"));
+    PostHook::counter.variants = {"FALSE, not posted"};
+    PostHook::inspect = [](CallRecord &r, HWND window, UINT message, WPARAM, LPARAM) {
+        r.mode = static_cast<long>(message);
+        r.path = IsWindowVisible(window) ? "shown" : "hidden";
+        if (message != WM_CLOSE) Hooks::Violation("a message other than WM_CLOSE posted to the program");
+    };
+    PostHook::fail = [](int, HWND, UINT, WPARAM, LPARAM) -> BOOL {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return FALSE;
+    };
+    add(WaitHook::Install("user32.dll", "MsgWaitForMultipleObjects"));
+    WaitHook::counter.variants = {"WAIT_FAILED (ERROR_INVALID_HANDLE)"};
+    WaitHook::inspect = [](CallRecord &, DWORD, const HANDLE *, BOOL, DWORD timeout, DWORD) {
+        if (timeout > g_CloseDeadline) Hooks::Violation("a wait longer than the deadline");
+    };
+    WaitHook::fail = [](int, DWORD, const HANDLE *, BOOL, DWORD, DWORD) -> DWORD {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
     };
 
     // The dialog ends only in the record, so that it can be inspected afterwards.
@@ -755,12 +877,44 @@ struct RunResult {
     bool inputState = false;
     std::vector<std::string> linkEvents;
     std::vector<DesktopShell::Request> shellRequests;
+    bool programEnded = false;    // the running program's process has ended
 };
 
-const Scenario kFresh = {"fresh", false, false, false, true, true};
-const Scenario kUpgrade = {"upgrade", true, true, true, false, false};
+const Scenario kFresh = {"fresh", false, false, false, true, true, false};
+const Scenario kUpgrade = {"upgrade", true, true, true, false, false, false};
+const Scenario kRunning = {"running", true, true, false, false, false, true};
 
-std::string OldContent(const std::string &name) { return "older " + name + " of an earlier installation\r\n"; }
+// The earlier installation's files. Where its program runs, the program and
+// the runtime library beside it (which the loader takes from the program's
+// folder) are the package's with bytes of their own at the end.
+std::string OldContent(const std::string &name) {
+    const std::string text = "older " + name + " of an earlier installation\r\n";
+    const bool loaded = name == PackageTable[0].fileName || name == PackageTable[kFirstSystemEntry].fileName;
+    return g_scenario->running && loaded ? g_original[name] + text : text;
+}
+
+// Ends the program the test started (the run itself never does).
+void EndProgram() {
+    if (!g_program.process) return;
+    if (WaitForSingleObject(g_program.process, 0) == WAIT_TIMEOUT) TerminateProcess(g_program.process, 1);
+    WaitForSingleObject(g_program.process, 10000);
+    CloseHandle(g_program.process);
+    g_program = RunningProgram();
+}
+
+void StartProgram() {
+    const std::string path = g_layout.folderAbs + "\\" + PackageTable[0].fileName;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, g_layout.folderAbs.c_str(), &si,
+                        &pi))
+        throw std::runtime_error("cannot start " + path);
+    CloseHandle(pi.hThread);
+    g_program.process = pi.hProcess;
+    g_program.id = pi.dwProcessId;
+    WaitForInputIdle(pi.hProcess, 20000);   // its window is there
+}
 
 void PrepareLayout(const ScratchFolder &scratch, const Scenario &s) {
     Layout &l = g_layout;
@@ -788,6 +942,7 @@ void PrepareLayout(const ScratchFolder &scratch, const Scenario &s) {
 // Puts the scratch tree back into the scenario's starting state.
 void ResetTree(const Scenario &s) {
     const Layout &l = g_layout;
+    EndProgram();
     RemoveTree(l.cwd);
     RemoveTree(l.root + "\\a");
     RemoveTree(l.sys);
@@ -804,6 +959,7 @@ void ResetTree(const Scenario &s) {
         const std::string library = PackageTable[kFirstSystemEntry].fileName;
         WriteWholeFile(l.sys + "\\" + library, "system copy of " + library);
     }
+    if (s.running) StartProgram();
 }
 
 INT32 g_savedOverwrite[PACKAGE_ENTRY_COUNT];
@@ -868,13 +1024,14 @@ RunResult RunOnce(const Scenario &s) {
     out.violations = Hooks::violations;
     out.linkEvents = g_linkEvents;
     if (!g_run.lzOpen.empty()) out.violations.push_back("LZ handles left open: " + std::to_string(g_run.lzOpen.size()));
-    if (!g_run.filesOpen.empty())
-        out.violations.push_back("file handles left open: " + std::to_string(g_run.filesOpen.size()));
+    if (!g_run.handlesOpen.empty())
+        out.violations.push_back("file handles left open: " + std::to_string(g_run.handlesOpen.size()));
     if (!g_run.keysOpen.empty()) out.violations.push_back("registry keys left open");
     if (!g_run.strings.empty()) out.violations.push_back("strings left allocated: " + std::to_string(g_run.strings.size()));
     if (int n = DesktopShell::Outstanding())
         out.violations.push_back("interfaces of the desktop's shell left unreleased: " + std::to_string(n));
     out.shellRequests = DesktopShell::requests;
+    out.programEnded = g_program.process && WaitForSingleObject(g_program.process, 0) == WAIT_OBJECT_0;
     return out;
 }
 
@@ -889,12 +1046,17 @@ struct Expected {
     bool nothingMade = false;      // the run stops before its first folder: the tree stays as it was
     std::string takenName;         // a name the copy found taken, never to be tried again
     bool byShell = false;          // a step of the desktop's shell failed; a new connection starts the program
+    int programEnds = -1;          // the running program has ended (1), still runs (0), either (-1)
+    bool oldFiles = false;         // every file of the earlier installation is as it was
 };
 
 // A failure kind that only some calls can meet: a damaged payload only where
 // the payloads are checked (the image's resources do not change afterwards),
 // an inexact conversion only where the caller asks whether it was exact.
 bool Applies(const CallRecord &call, int variant) {
+    // A name found taken is a payload copy's; only the first wait's place is the same in every run.
+    if (call.function == &CreateWideFile::counter && variant == 1) return call.mode == 0;
+    if (call.function == &WaitHook::counter) return call.number == 1;
     if (call.function == &LockResourceHook::counter && variant == 1) return call.number <= PACKAGE_ENTRY_COUNT;
     if (call.function == &ToNarrow::counter && variant == 1) return call.mode != 0;
     return true;
@@ -906,7 +1068,7 @@ std::string Trimmed(const std::string &folder) {
 
 // A question ends as the questions' formats end after their last argument.
 bool IsQuestion(const std::string &text) {
-    for (const char *format : {MSG_DISK_LOW_ASK, MSG_FOLDER_MISSING_ASK}) {
+    for (const char *format : {MSG_DISK_LOW_ASK, MSG_FOLDER_MISSING_ASK, MSG_PROGRAM_RUNNING_ASK}) {
         const std::string tail = std::strrchr(format, '%') + 2;
         if (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0) return true;
     }
@@ -973,7 +1135,43 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
         return true;
     };
 
-    if (fn == &CurrentDirectory::counter) {
+    // Looking for the program running from the folder, and closing it.
+    const std::string program = folder + "\\" + PackageTable[0].fileName;
+    if (call.phase == kPhaseClose && g_scenario->running) {
+        e.programEnds = 0;
+        e.oldFiles = true;
+    }
+    bool openedBefore = false;
+    for (size_t i = 0; i < cleanIndex; ++i) openedBefore = openedBefore || clean.trace[i].function == &OpenProcessHook::counter;
+    const bool finding = call.phase == kPhaseClose &&
+                         (fn == &CreateFileHook::counter || fn == &FileInformation::counter || fn == &Snapshot::counter ||
+                          fn == &FirstProcess::counter || fn == &OpenProcessHook::counter ||
+                          fn == &ImageName::counter || (fn == &CreateWideFile::counter && call.mode) ||
+                          (fn == &NextProcess::counter && !openedBefore));
+    // Told to end: the program's shown window got the session's end or WM_CLOSE.
+    bool told = false;
+    for (const CallRecord &c : run.trace)
+        told = told || (!c.faulted && c.path == "shown" &&
+                        ((c.function == &SendTimeout::counter && c.mode == WM_ENDSESSION && c.output == "1") ||
+                         (c.function == &PostHook::counter && c.mode == WM_CLOSE)));
+
+    if (finding) {
+        // Not found: the run goes on as when no program runs; a running one's
+        // file cannot be replaced, and nothing is written.
+        if (g_scenario->running)
+            stop(Format(MSG_NOT_WRITTEN, program));
+        else
+            goOn("");
+    } else if (fn == &ListWindows::counter || ((fn == &SendTimeout::counter || fn == &PostHook::counter) && !told)) {
+        stop(Format(MSG_PROGRAM_NOT_CLOSED, program));
+    } else if (fn == &SendTimeout::counter || fn == &PostHook::counter) {
+        goOn("");
+        e.programEnds = 1;
+        e.oldFiles = false;
+    } else if (fn == &WaitHook::counter) {
+        stop(Format(MSG_PROGRAM_NOT_CLOSED, program));
+        e.programEnds = -1;   // asked to end, but not waited for
+    } else if (fn == &CurrentDirectory::counter) {
         // No current directory, no drive: the root is ":\", which no drive answers.
         stop(Format(MSG_DRIVE_INVALID, ":\\"));
     } else if (fn == &DiskFreeSpace::counter) {
@@ -1043,7 +1241,7 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
             stop(Format(MSG_TEMP_NOT_CREATED, ""));   // the copy's prefix: no name yet
         else
             goOn("");   // a link's name, or a string for the desktop's shell
-    } else if (fn == &CreateWideFile::counter) {
+    } else if (fn == &CreateWideFile::counter && !call.mode) {
         if (variant == 0) {
             stop(Format(MSG_TEMP_NOT_CREATED, lastTemp));
         } else {
@@ -1095,6 +1293,10 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
         e.byShell = true;
     } else {
         goOn("");   // silent: dialog cosmetics, shortcuts, registry, browsing, the system folders' identities
+    }
+    if (e.result == 1 && g_scenario->running) {
+        e.programEnds = 1;
+        e.oldFiles = false;
     }
     return e;
 }
@@ -1227,6 +1429,11 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
     }
     check(r.result == 1 || r.shellRequests.empty(), "a run that stopped started the program");
     check(!e.byShell || r.shellRequests.size() == 1, "the shell's failed step was not asked again");
+    // The program of the folder ends only when it was asked to and the run
+    // goes on; nothing else ends it.
+    if (s.running && e.programEnds >= 0)
+        check(r.programEnded == (e.programEnds == 1),
+              r.programEnded ? "the running program has ended" : "the running program still runs");
 
     // The links go into the common folders when the run has the administrator's
     // rights (as every process has under Wine), otherwise into the user's own.
@@ -1298,6 +1505,7 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
         std::string systemBytes = FileExists(inSystem) ? ReadWholeFile(inSystem) : kAbsent;
         bool folderNew = folderBytes == g_original[name];
         bool folderOld = seededFolder && folderBytes == OldContent(name);
+        check(!e.oldFiles || !seededFolder || folderOld, inFolder + " was written although the program ran");
         check(folderNew || folderOld || folderBytes == kAbsent, inFolder + " is damaged (" +
                                                                          std::to_string(folderBytes.size()) + " bytes)");
         if (seededSystem)
@@ -1363,6 +1571,9 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
             // A folder's identity read, or a system-folder file reopened to be flushed.
             auto [in, name] = inside(full, {&l.sys});
             check(c.mode || (in && name.rfind("zin", 0) == 0), "file opened outside the allowed places: " + c.path);
+        } else if (c.function == &CreateWideFile::counter && c.mode) {
+            check(full == Lower(l.folderAbs + "\\" + PackageTable[0].fileName),
+                  "the image of a process other than the folder's program opened: " + c.path);
         } else if (c.function == &CreateWideFile::counter) {
             auto [in, name] = inside(full, {&l.tmp});
             check(in && name.rfind("zin", 0) == 0, "payload copy outside the temporary folder: " + c.path);
@@ -1409,6 +1620,8 @@ void Configure(Counter &c, int failAt, int variant) {
 class FaultSweep : public testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // Seconds, not the installer's ten: some runs wait for a program that was never asked to end.
+        g_CloseDeadline = 5000;
         InstallHooks();
         for (Counter *c : Hooks::counters)
             if (c->variants.empty()) g_tally.notFailable.insert(c->name + " (" + c->whyNotFailable + ")");
@@ -1421,6 +1634,7 @@ protected:
     }
     static void TearDownTestSuite() { g_hooks.clear(); }
     void TearDown() override {
+        EndProgram();
         for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = g_savedOverwrite[i];
         Hooks::ResetCalls();
         SetCurrentDirectoryA("C:\\");
@@ -1479,6 +1693,7 @@ protected:
                     if (cleanIndex == clean.trace.size() || !Applies(clean.trace[cleanIndex], v)) continue;
                     const int entry = clean.trace[cleanIndex].entry;
                     if (!s.everyEntry && entry >= 1 && entry <= kLastFolderEntry) continue;
+                    if (s.running && clean.trace[cleanIndex].phase != kPhaseClose) continue;
 
                     if (verbose) std::printf("[sweep] %s %s %d %d\n", s.name, c->name.c_str(), n, v), std::fflush(stdout);
                     Watchdog::Beat(std::string(s.name) + ": " + c->name + " call " + std::to_string(n) +
@@ -1509,6 +1724,10 @@ protected:
 TEST_F(FaultSweep, FreshInstallationWithMissingParents) { SweepScenario(kFresh); }
 
 TEST_F(FaultSweep, RelativeFolderOverAnEarlierInstallationOnALowDisk) { SweepScenario(kUpgrade); }
+
+// The earlier installation's program runs from the folder: found, asked to
+// end with the user's consent, or nothing is written and it keeps running.
+TEST_F(FaultSweep, RelativeFolderWhileTheEarlierProgramRuns) { SweepScenario(kRunning); }
 
 // The LZ functions cannot be bound: the first entry stops with the payload
 // copy's read message, and the copy is gone.

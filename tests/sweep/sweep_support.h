@@ -17,7 +17,9 @@
 #include "package_entries.h"
 
 // What the caller was doing when a platform call was made (Hooks::phase).
-enum Phase { kPhaseNone, kPhaseInit, kPhaseBrowse, kPhaseStart };
+// kPhaseClose: from the start's look for the program running in the folder
+// to the first progress figure.
+enum Phase { kPhaseNone, kPhaseInit, kPhaseBrowse, kPhaseStart, kPhaseClose };
 
 namespace Sweep {
 // The manifest entry whose payload a resource name names; -2 for none.
