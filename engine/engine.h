@@ -116,5 +116,8 @@ extern LZCopyProc g_LZCopy;
 extern LZCloseProc g_LZClose;
 extern LZInitProc g_LZInit;
 int BindLzLibrary(void);
+// A DLL of the system folder, loaded by its full path: a DLL that is not a
+// known DLL would otherwise be looked for beside the installer first.
+HMODULE LoadSystemLibrary(const char *name);
 
 #endif

@@ -1,6 +1,17 @@
 // Run-time binding of the LZ expand functions from the system folder.
 #include "engine.h"
 
+HMODULE LoadSystemLibrary(const char *name)
+{
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+
+    // Only the copy in the system folder, by its full path.
+    if (length == 0 || length >= MAX_PATH || !AppendPathName(path, name))
+        return NULL;
+    return LoadLibraryA(path);
+}
+
 LZOpenFileAProc g_LZOpenFileA;
 LZCopyProc g_LZCopy;
 LZCloseProc g_LZClose;
@@ -11,8 +22,6 @@ int BindLzLibrary(void)
     static const char *const names[] = { "LZOpenFileA", "LZCopy", "LZClose", "LZInit" };
     void **const slots[] = { (void **)&g_LZOpenFileA, (void **)&g_LZCopy, (void **)&g_LZClose,
                              (void **)&g_LZInit };
-    char path[MAX_PATH];
-    UINT length;
     HMODULE lz;
     int i, bound = 1;
 
@@ -21,13 +30,8 @@ int BindLzLibrary(void)
     if (bound)
         return 1;
 
-    // Only the copy in the system folder, by its full path. The module stays
-    // loaded for the rest of the process: the pointers refer into it.
-    length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length + sizeof("\\lz32.dll") > MAX_PATH)
-        return 0;
-    lstrcatA(path, "\\lz32.dll");
-    lz = LoadLibraryA(path);
+    // The module stays loaded for the rest of the process: the pointers refer into it.
+    lz = LoadSystemLibrary("lz32.dll");
     if (!lz)
         return 0;
     bound = 1;

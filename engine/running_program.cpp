@@ -40,8 +40,6 @@ ModuleFileNameProc g_GetModuleFileNameExW;
 // (it is no known DLL there either).
 static int BindImageQuery(void)
 {
-    char path[MAX_PATH];
-    UINT length;
     HMODULE psapi;
 
     if (g_QueryFullProcessImageNameW || g_GetModuleFileNameExW)
@@ -50,11 +48,7 @@ static int BindImageQuery(void)
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameW");
     if (g_QueryFullProcessImageNameW)
         return 1;
-    length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length + sizeof("\\psapi.dll") > MAX_PATH)
-        return 0;
-    lstrcatA(path, "\\psapi.dll");
-    psapi = LoadLibraryA(path);
+    psapi = LoadSystemLibrary("psapi.dll");
     if (psapi)
         g_GetModuleFileNameExW = (ModuleFileNameProc)(void (*)(void))GetProcAddress(psapi, "GetModuleFileNameExW");
     return g_GetModuleFileNameExW != NULL;
