@@ -26,9 +26,14 @@
 //   answer yes|no|ok                  close that box with the button
 //   expect-no-box <ms>                no message box appears for <ms>
 //   expect-exit <code>                the installer ends with <code>
-//   expect-launched <path> [title]    a top-level window <title> (default Zorvik)
+//   expect-launched <path>[|title]    a top-level window <title> (default Zorvik)
 //                                     belongs to a process whose image is <path>,
-//                                     started by the desktop's explorer.exe
+//                                     started by the desktop's explorer.exe; exactly
+//                                     one such process shows one; if that <path> was
+//                                     remembered, the remembered process has ended
+//   remember-program <path>           remember the one process of the image <path> that
+//                                     shows a window Zorvik (a program left running)
+//   expect-remembered-running         the remembered process has not ended
 //   expect-not-launched [title]       no such window exists
 //   close-window [title]              close that window and wait for its process to end
 //   expect-link <csidl> <rel> <target>  <special folder>\<rel> is a shell link to <target>
@@ -62,6 +67,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -290,6 +296,7 @@ public:
             CloseHandle(pi_.hProcess);
             CloseHandle(pi_.hThread);
         }
+        if (remembered_) CloseHandle(remembered_);
     }
 
     // Moves this thread to the named desktop, so that window lookups see its windows.
@@ -339,6 +346,8 @@ public:
         else if (command == "expect-no-box") ExpectNoBox(std::stoi(rest));
         else if (command == "expect-exit") ExpectExit(std::stoul(rest));
         else if (command == "expect-launched") ExpectLaunched(First(rest, '|'), Rest(rest, '|'));
+        else if (command == "remember-program") RememberProgram(rest);
+        else if (command == "expect-remembered-running") ExpectRememberedRunning();
         else if (command == "close-window") CloseTopLevel(rest.empty() ? "Zorvik" : rest);
         else if (command == "expect-not-launched") ExpectNotLaunched(rest.empty() ? "Zorvik" : rest);
         else if (command == "expect-link") ExpectLink(std::stoi(First(rest)), Rest(rest));
@@ -682,20 +691,71 @@ private:
         return nullptr;
     }
 
+    // The processes whose image is <path> that show a top-level window <title>.
+    static std::set<DWORD> ProgramsShowing(const std::wstring &path, const std::wstring &title) {
+        std::set<DWORD> pids;
+        for (HWND h : TopLevelWindows()) {
+            wchar_t text[256] = {};
+            GetWindowTextW(h, text, 256);
+            if (title == text && ClassOf(h) != L"#32770" && lstrcmpiW(ImagePathOf(PidOf(h)).c_str(), path.c_str()) == 0)
+                pids.insert(PidOf(h));
+        }
+        return pids;
+    }
+
+    bool RememberedEnded() const { return WaitForSingleObject(remembered_, 0) != WAIT_TIMEOUT; }
+
     void ExpectLaunched(const std::string &path, const std::string &titleArg) {
         std::wstring want = Widen(path), title = Widen(titleArg.empty() ? "Zorvik" : titleArg);
-        HWND h = nullptr;
-        WaitUntil("a window " + Quote(title), [&] { return (h = FindTopLevelTitled(title)) != nullptr; }, false);
-        std::wstring image = ImagePathOf(PidOf(h));
-        if (lstrcmpiW(image.c_str(), want.c_str()) != 0)
-            throw Failure("window " + Quote(title) + " belongs to " + Quote(image) + ", expected " + Quote(want));
+        // A program that was running there had to end: the one wanted is another process.
+        DWORD old = remembered_ && lstrcmpiW(want.c_str(), rememberedPath_.c_str()) == 0 ? rememberedPid_ : 0;
+        std::set<DWORD> pids;
+        auto started = [&] { return std::any_of(pids.begin(), pids.end(), [&](DWORD p) { return p != old; }); };
+        try {
+            WaitUntil("a window " + Quote(title) + " of " + Quote(want), [&] {
+                pids = ProgramsShowing(want, title);
+                return started();
+            }, false);
+        } catch (const Failure &) {
+            if (old && !RememberedEnded())
+                throw Failure("the program that ran before, process " + std::to_string(old) + ", has not ended");
+            throw;
+        }
+        if (old && !RememberedEnded())
+            throw Failure("the program that ran before, process " + std::to_string(old) + ", still runs");
+        // Started once: a second start would show its window about as soon.
+        Sleep(1000);
+        pids = ProgramsShowing(want, title);
+        if (pids.size() != 1)
+            throw Failure(std::to_string(pids.size()) + " processes of " + Quote(want) + " show a window " +
+                          Quote(title) + ", expected one");
+        DWORD pid = *pids.begin();
         // Started by the desktop's shell, as the person at the desktop, not by the installer.
-        std::wstring parent = ImagePathOf(ParentOf(PidOf(h)));
+        std::wstring parent = ImagePathOf(ParentOf(pid));
         const std::wstring shell = L"\\explorer.exe";
         if (parent.size() < shell.size() ||
             lstrcmpiW(parent.c_str() + parent.size() - shell.size(), shell.c_str()) != 0)
             throw Failure("window " + Quote(title) + " was started by " + Quote(parent) + ", not the desktop's shell");
-        Say("running: " + Utf8(image) + " (process " + std::to_string(PidOf(h)) + ", started by " + Utf8(parent) + ")");
+        Say("running: " + path + " (process " + std::to_string(pid) + ", started by " + Utf8(parent) + ")");
+    }
+
+    void RememberProgram(const std::string &path) {
+        std::wstring want = Widen(path);
+        std::set<DWORD> pids = ProgramsShowing(want, L"Zorvik");
+        if (pids.size() != 1)
+            throw Failure(std::to_string(pids.size()) + " processes of " + path + " show a window \"Zorvik\", expected one");
+        if (remembered_) CloseHandle(remembered_);
+        remembered_ = OpenProcess(SYNCHRONIZE, FALSE, *pids.begin());
+        if (!remembered_) throw Failure("cannot open process " + std::to_string(*pids.begin()));
+        rememberedPid_ = *pids.begin();
+        rememberedPath_ = want;
+        Say("remembered: " + path + " (process " + std::to_string(rememberedPid_) + ")");
+    }
+
+    void ExpectRememberedRunning() {
+        if (!remembered_) throw Failure("no program remembered (use remember-program first)");
+        if (RememberedEnded())
+            throw Failure("the remembered program, process " + std::to_string(rememberedPid_) + ", has ended");
     }
 
     void CloseTopLevel(const std::string &titleArg) {
@@ -761,6 +821,9 @@ private:
     PROCESS_INFORMATION pi_{};
     HWND dialog_ = nullptr;
     HWND box_ = nullptr;
+    HANDLE remembered_ = nullptr;  // a program left running, with its process id and image
+    DWORD rememberedPid_ = 0;
+    std::wstring rememberedPath_;
     DWORD timeoutMs_ = 15000;
 };
 

@@ -56,8 +56,10 @@ started=$(date +%s)
 
 as_user=()  # the command prefix that runs Wine as a standard user, when a scenario sets it
 drive_f=    # a small drive mounted by the scenario
+stopped=    # the Linux process of a program that the scenario stopped (SIGSTOP)
 finish() {
   local rc=$?
+  [ -z "$stopped" ] || kill -CONT "$stopped" 2>/dev/null || true
   # Ends every process of this prefix, the installed program included.
   "${as_user[@]}" wineserver -k 2>/dev/null || true
   "${as_user[@]}" wineserver -w 2>/dev/null || true
@@ -502,6 +504,67 @@ mark $done
 EOF
   wait $frozen || fail "the installer that was frozen did not complete"
   check_installed "$pf_unix/Zorvik"
+  check_no_temp_files
+  ;;
+
+running_program)
+  # Updating a folder whose program runs: the program of another folder does
+  # not count; the user is asked; a program that does not end in time is left
+  # running and nothing is written; one that ends is updated and started again.
+  drive "$installer_win" <<EOF
+set-folder C:\Other
+click 1
+$(installed_checks 'C:\Other')
+EOF
+  drive "$large_win" <<EOF
+set-folder C:\Zup
+click 1
+$(installed_checks 'C:\Zup')
+EOF
+  pkg=$large_pkg check_folder_files "$c/Zup"
+  ask="C:\\Zup\\${program}が実行中です。終了してインストールを続けますか？"
+  drive "$installer_win" <<EOF
+remember-program C:\Zup\\$program
+set-folder C:\Zup
+click 1
+expect-box $ask
+answer no
+expect-input-state
+click 2
+expect-exit 0
+expect-remembered-running
+EOF
+  pkg=$large_pkg check_folder_files "$c/Zup"
+  # A program that answers nothing: waited for until the deadline, never killed.
+  stopped=$(pgrep -f 'Zup.Zorvik\.exe') || fail "no Linux process runs C:\\Zup\\$program"
+  [ "$(wc -w <<<"$stopped")" -eq 1 ] || { stopped=; fail "more than one Linux process runs C:\\Zup\\$program"; }
+  kill -STOP "$stopped"; say "stopped C:\\Zup\\$program (Linux process $stopped)"
+  drive "$installer_win" <<EOF
+set-folder C:\Zup
+click 1
+expect-box $ask
+answer yes
+expect-no-box 9000
+timeout 40000
+expect-box C:\Zup\\${program}を終了できませんでした。終了してから、もう一度「インストール開始」をクリックしてください。
+answer ok
+expect-input-state
+click 2
+expect-exit 0
+EOF
+  kill -0 "$stopped" || fail "the stopped program was ended"
+  kill -CONT "$stopped"; stopped=
+  pkg=$large_pkg check_folder_files "$c/Zup"
+  drive "$installer_win" <<EOF
+remember-program C:\Zup\\$program
+set-folder C:\Zup
+click 1
+expect-box $ask
+answer yes
+$(installed_checks 'C:\Zup')
+expect-launched C:\Other\\$program
+EOF
+  check_folder_files "$c/Zup"
   check_no_temp_files
   ;;
 

@@ -488,8 +488,11 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
                   "something was made for a refused folder");
         } else {
             check(!tooLong, index, folder, "a folder too long for its file paths was accepted");
-            check(g_run.identities == std::vector<std::string>{trimmed}, index, folder,
-                  "not the folder itself compared with the system's folders");
+            // Then, once the folder exists, its program is looked for running.
+            const std::vector<std::string> folderOnly{trimmed},
+                withProgram{trimmed, trimmed + "\\" + PackageTable[0].fileName};
+            check(g_run.identities == folderOnly || g_run.identities == withProgram, index, folder,
+                  "not the folder itself compared with the system's folders, and its program");
             const std::string root = ExpectedRoot(trimmed, g_run.cwd);
             check(g_run.roots.size() == 1 && g_run.roots[0] == root, index, folder,
                   "drive root \"" + Hex(g_run.roots[0]) + "\", expected \"" + Hex(root) + "\"");
