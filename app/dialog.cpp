@@ -49,6 +49,7 @@ static void BrowseForFolder(HWND hwnd)
     WCHAR wide[MAX_PATH];
     char folder[MAX_PATH];
 
+    StartCom();
     ZeroMemory(&info, sizeof(info));
     info.hwndOwner = hwnd;
     if (MultiByteToWideChar(MESSAGE_CODE_PAGE, 0, MSG_BROWSE_TITLE, -1, title, 64))
@@ -86,13 +87,8 @@ INT_PTR CALLBACK InstallDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         SetWindowTextA(GetDlgItem(hwnd, IDC_FOLDER), folder);
         CheckDlgButton(hwnd, IDC_ADD_STARTMENU, 1);
         CheckDlgButton(hwnd, IDC_ADD_DESKTOP, 1);
-        // Before the dialog shows: the user reads it, and the click then
-        // waits for one call to the shell, not for the connection.
-        ConnectDesktopShell();
         return 0;   // no focus is set, by us or by the dialog manager
     }
-    if (message == WM_DESTROY)
-        DisconnectDesktopShell();
     if (message != WM_COMMAND)
         return 0;
 

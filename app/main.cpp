@@ -27,11 +27,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     (void)showCommand;
 
     g_hInstance = instance;
-    CoInitialize(NULL);
+    // The connection to the desktop's shell is made beside the dialog's
+    // creation, on a thread of its own: the dialog never waits for it.
+    ConnectDesktopShell();
     // A Unicode dialog: the template's texts reach the controls as they are,
     // not through the system's code page.
     DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_INSTALLER), NULL, InstallDlgProc, 0);
-    CoUninitialize();
+    DisconnectDesktopShell();
+    if (g_ComStarted > 0)
+        CoUninitialize();
     return 0;
 }
 

@@ -4,28 +4,43 @@
 // would even run as another account. The desktop's shell runs as the person
 // who is logged on, with that person's normal token: it is asked to start the
 // program, through the window that it keeps for the desktop.
+//
+// Every call to the shell crosses into another process, which may be slow or
+// hung. They are made on a thread of their own, started with the process: the
+// connection is made while the dialog is created and read, and the dialog
+// never waits for it. The run waits for the shell only at its end, with a
+// deadline, and starts the program itself where the shell is not there in time.
 #include "engine.h"
 #include <exdisp.h>
 #include <shlobj.h>
 #include <shldisp.h>
 
-// Defined here so that nothing depends on the uuid library.
-static const GUID g_ClsidShellWindows =
-    { 0x9BA05972, 0xF6A8, 0x11CF, { 0xA4, 0x42, 0x00, 0xA0, 0xC9, 0x0A, 0x8F, 0x39 } };
-static const GUID g_IidShellWindows =
-    { 0x85CB6900, 0x4D95, 0x11CF, { 0x96, 0x0C, 0x00, 0x80, 0xC7, 0xF4, 0xEE, 0x85 } };
-static const GUID g_IidServiceProvider =
-    { 0x6D5140C1, 0x7436, 0x11CE, { 0x80, 0x34, 0x00, 0xAA, 0x00, 0x60, 0x09, 0xFA } };
-static const GUID g_SidTopLevelBrowser =
-    { 0x4C96BE40, 0x915C, 0x11CF, { 0x99, 0xD3, 0x00, 0xAA, 0x00, 0x4A, 0xE8, 0x37 } };
-static const GUID g_IidShellBrowser =
-    { 0x000214E2, 0x0000, 0x0000, { 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 } };
-static const GUID g_IidDispatch =
-    { 0x00020400, 0x0000, 0x0000, { 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 } };
-static const GUID g_IidShellFolderViewDual =
-    { 0xE7A1AF80, 0x4D96, 0x11CF, { 0x96, 0x0C, 0x00, 0x80, 0xC7, 0xF4, 0xEE, 0x85 } };
-static const GUID g_IidShellDispatch2 =
-    { 0xA4C6892C, 0x3BA9, 0x11D2, { 0x9D, 0xEA, 0x00, 0xC0, 0x4F, 0xB1, 0x61, 0x62 } };
+// How long the run waits for the shell at its end, for the connection and
+// then for the answer to its request: as long as the system waits for a
+// window before it calls it not responding. A connection made while the user
+// reads the dialog is ready long before; one that is not is most likely hung.
+DWORD g_ShellDeadline = 5000;
+
+// The connection's state, changed only by InterlockedCompareExchange, so that
+// the run and the thread never both start the program.
+#define SHELL_CONNECTING 0   // the thread makes the connection
+#define SHELL_READY      1   // connected, no request yet
+#define SHELL_SENT       2   // the request has gone to the shell: the program is the shell's to start
+#define SHELL_DROPPED    3   // failed, late or done: never used again
+
+// The request's strings belong to the run until it is MADE, then to the
+// thread, which frees them when it ends (CLOSED); a request made too late is
+// refused and stays the run's.
+#define REQUEST_NONE   0
+#define REQUEST_MADE   1
+#define REQUEST_CLOSED 2
+
+static volatile LONG g_ShellState = SHELL_DROPPED;
+static volatile LONG g_ShellStarted;   // the shell accepted the request
+static volatile LONG g_Request;
+static HANDLE g_ShellThread;
+static HANDLE g_RequestEvent;          // a request, or the dialog's end
+static BSTR g_RequestStrings[3];       // the program, its arguments, its folder
 
 // A string of the code page as a new BSTR, or null.
 static BSTR NewString(const char *text)
@@ -43,21 +58,18 @@ static void SetString(VARIANT *variant, BSTR text)
     variant->bstrVal = text;
 }
 
-// The desktop shell's application object, held from the dialog's opening to
-// the program's start: the connection's cross-process calls are then made
-// while the user reads the dialog, not after the click.
-static IShellDispatch2 *g_DesktopShell;
-
-int ConnectDesktopShell(void)
+// The desktop shell's application object, or null: the shell windows'
+// desktop window, its browser's active view, the view's background object,
+// the application. Every interface in between is released.
+static IShellDispatch2 *Connect(void)
 {
     IUnknown *held[9];      // every interface a step handed out, in order
+    IShellDispatch2 *shell = NULL;
     int count = 0;
     void *object;
     VARIANT desktopLocation, none;
     long window;
 
-    if (g_DesktopShell)
-        return 1;
     desktopLocation.vt = VT_I4;
     desktopLocation.lVal = CSIDL_DESKTOP;
     none.vt = VT_EMPTY;
@@ -76,62 +88,161 @@ int ConnectDesktopShell(void)
         && NEXT(LAST(IUnknown)->QueryInterface(g_IidShellFolderViewDual, &object))
         && NEXT(LAST(IShellFolderViewDual)->get_Application((IDispatch **)&object))
         && NEXT(LAST(IUnknown)->QueryInterface(g_IidShellDispatch2, &object)))
-        g_DesktopShell = (IShellDispatch2 *)held[--count];
+        shell = (IShellDispatch2 *)held[--count];
 #undef NEXT
 #undef LAST
 
     while (count > 0)
         held[--count]->Release();
-    return g_DesktopShell != NULL;
+    return shell;
+}
+
+// Connects; the connection is READY, or DROPPED when it failed, unless the
+// run has dropped it meanwhile. The connection, or null.
+static IShellDispatch2 *ConnectUnlessDropped(void)
+{
+    IShellDispatch2 *shell = Connect();
+
+    if (InterlockedCompareExchange(&g_ShellState, shell ? SHELL_READY : SHELL_DROPPED, SHELL_CONNECTING)
+            != SHELL_CONNECTING
+        && shell) {
+        shell->Release();
+        shell = NULL;
+    }
+    return shell;
+}
+
+static void FreeRequest(void)
+{
+    int i;
+
+    for (i = 0; i < 3; i++) {
+        SysFreeString(g_RequestStrings[i]);
+        g_RequestStrings[i] = NULL;
+    }
+}
+
+// Asks the shell to start the program in its folder, shown normally.
+static int Execute(IShellDispatch2 *shell)
+{
+    VARIANT none, parameters, directory, show;
+
+    SetString(&parameters, g_RequestStrings[1]);
+    SetString(&directory, g_RequestStrings[2]);
+    none.vt = VT_EMPTY;
+    show.vt = VT_I4;
+    show.lVal = SW_SHOWNORMAL;
+    return shell->ShellExecute(g_RequestStrings[0], parameters, directory, none, show) == S_OK;
+}
+
+// The thread: connects, waits for the request or the dialog's end, and
+// passes the request on. A request the connection refuses (Explorer
+// restarted since the dialog opened) is asked once more through a new one.
+// The request ends the connection.
+static DWORD WINAPI ShellThread(LPVOID unused)
+{
+    IShellDispatch2 *shell;
+    int attempts = 2, started = 0;
+
+    (void)unused;
+    CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    shell = ConnectUnlessDropped();
+    if (shell) {
+        WaitForSingleObject(g_RequestEvent, INFINITE);
+        while (g_Request == REQUEST_MADE && attempts-- > 0 && shell
+               && InterlockedCompareExchange(&g_ShellState, SHELL_SENT, SHELL_READY) == SHELL_READY) {
+            started = Execute(shell);
+            shell->Release();
+            shell = NULL;
+            if (started || attempts == 0
+                || InterlockedCompareExchange(&g_ShellState, SHELL_CONNECTING, SHELL_SENT) != SHELL_SENT)
+                break;
+            shell = ConnectUnlessDropped();
+        }
+        if (shell)
+            shell->Release();
+    }
+    if (InterlockedExchange(&g_Request, REQUEST_CLOSED) == REQUEST_MADE)
+        FreeRequest();
+    InterlockedExchange(&g_ShellStarted, started);
+    InterlockedExchange(&g_ShellState, SHELL_DROPPED);
+    CoUninitialize();
+    return 0;
+}
+
+int ConnectDesktopShell(void)
+{
+    DWORD id;
+
+    if (g_ShellThread)
+        return 1;
+    g_Request = REQUEST_NONE;
+    g_ShellStarted = 0;
+    g_RequestEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (!g_RequestEvent)
+        return 0;
+    g_ShellState = SHELL_CONNECTING;
+    g_ShellThread = CreateThread(NULL, 0, ShellThread, NULL, 0, &id);
+    if (g_ShellThread)
+        return 1;
+    g_ShellState = SHELL_DROPPED;
+    CloseHandle(g_RequestEvent);
+    g_RequestEvent = NULL;
+    return 0;
 }
 
 void DisconnectDesktopShell(void)
 {
-    if (g_DesktopShell)
-        g_DesktopShell->Release();
-    g_DesktopShell = NULL;
+    if (!g_ShellThread)
+        return;
+    // The thread releases what it holds and ends; one that hangs in a call
+    // to the shell is left to the process's end.
+    SetEvent(g_RequestEvent);
+    WaitForSingleObject(g_ShellThread, g_ShellDeadline);
+    CloseHandle(g_ShellThread);
+    CloseHandle(g_RequestEvent);
+    g_ShellThread = NULL;
+    g_RequestEvent = NULL;
 }
 
 int StartAsDesktopUser(const char *program, const char *arguments)
 {
-    VARIANT none, parameters, directory, show;
-    BSTR file;
     char full[MAX_PATH];
     char folder[MAX_PATH];
     char *name = NULL;
     DWORD length;
-    int started = 0;
-    int attempts;
+    LONG state;
 
+    // A connection that failed, or was used or dropped by an earlier run.
+    if (!g_ShellThread || g_Request != REQUEST_NONE || g_ShellState == SHELL_DROPPED)
+        return 0;
     // The shell would read a relative name from its own current folder.
     length = GetFullPathNameA(program, MAX_PATH, full, &name);
     if (length == 0 || length >= MAX_PATH || name == NULL || name <= full)
         return 0;
     lstrcpynA(folder, full, (int)(name - full) + 1);
-
-    file = NewString(full);
-    SetString(&parameters, NewString(arguments));
-    SetString(&directory, NewString(folder));
-    none.vt = VT_EMPTY;
-    show.vt = VT_I4;
-    show.lVal = SW_SHOWNORMAL;
-
-    // Connected when the dialog opened, or now. A connection from the
-    // dialog's opening may have outlived its shell (Explorer restarted since):
-    // what it refuses is asked once more through a new one. Each request ends
-    // its connection, so a start after a run that stopped asks the shell that
-    // runs then.
-    if (file && parameters.bstrVal && directory.bstrVal) {
-        attempts = g_DesktopShell ? 2 : 1;
-        do {
-            if (ConnectDesktopShell())
-                started = g_DesktopShell->ShellExecute(file, parameters, directory, none, show) == S_OK;
-            DisconnectDesktopShell();
-        } while (!started && --attempts > 0);
+    g_RequestStrings[0] = NewString(full);
+    g_RequestStrings[1] = NewString(arguments);
+    g_RequestStrings[2] = NewString(folder);
+    if (!g_RequestStrings[0] || !g_RequestStrings[1] || !g_RequestStrings[2]
+        || InterlockedCompareExchange(&g_Request, REQUEST_MADE, REQUEST_NONE) != REQUEST_NONE) {
+        FreeRequest();
+        return 0;
     }
+    SetEvent(g_RequestEvent);
 
-    SysFreeString(file);
-    SysFreeString(parameters.bstrVal);
-    SysFreeString(directory.bstrVal);
-    return started;
+    // The thread ends with its answer.
+    if (WaitWithDialog(&g_ShellThread, 1, GetTickCount() + g_ShellDeadline))
+        return g_ShellStarted;
+    // Not answered in time. A connection not made yet is dropped, and the
+    // run starts the program itself; a request already sent is the shell's.
+    for (;;) {
+        state = g_ShellState;
+        if (state == SHELL_SENT)
+            return 1;
+        if (state == SHELL_DROPPED)
+            return g_ShellStarted;
+        if (InterlockedCompareExchange(&g_ShellState, SHELL_DROPPED, state) == state)
+            return 0;
+    }
 }

@@ -72,13 +72,26 @@ int LoadPayload(int index, const void **data, DWORD *size);
 // Asks the desktop's shell to start the program (a path of the code page,
 // made absolute) with its arguments, in its own folder, shown normally: it
 // then runs as the person at the desktop, with that person's token. 1 when
-// the shell accepted; 0, with nothing shown, when any step failed.
+// the shell accepted, or has the request and did not answer within
+// g_ShellDeadline milliseconds; 0, with nothing shown, when the shell is not
+// connected in time or refused: the run then starts the program itself.
 int StartAsDesktopUser(const char *program, const char *arguments);
 // The connection to the desktop's shell that the request goes through: made
-// when the dialog opens (1 when connected, also when it was already), or else
-// at the start; it ends with the request or with the dialog.
+// on a thread of its own, started with the process (1 when the thread runs),
+// and ended with the request or with the dialog.
 int ConnectDesktopShell(void);
 void DisconnectDesktopShell(void);
+extern DWORD g_ShellDeadline;
+// The shell's class and interface identifiers.
+extern const GUID g_ClsidShellLink, g_IidShellLinkA, g_IidPersistFile, g_ClsidShellWindows, g_IidShellWindows,
+    g_IidServiceProvider, g_SidTopLevelBrowser, g_IidShellBrowser, g_IidDispatch, g_IidShellFolderViewDual,
+    g_IidShellDispatch2;
+// COM on the dialog's thread, started when the browse dialog or the links
+// first need it: its start takes longer than anything else before the
+// dialog shows, and the dialog does not wait for it. g_ComStarted: 1 when
+// started (WinMain ends it), -1 when it could not be.
+void StartCom(void);
+extern int g_ComStarted;
 // The shortcuts of an entry, made once every entry is in place; folders are
 // reached by their exact (UTF-16) paths.
 void PlaceShortcuts(PackageEntry *entry, const char *target, int addToStartMenu, int addToDesktop);

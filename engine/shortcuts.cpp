@@ -6,14 +6,6 @@
 #include "engine.h"
 #include <shlobj.h>
 
-// Defined here so that nothing depends on the uuid library.
-static const GUID g_ClsidShellLink =
-    { 0x00021401, 0x0000, 0x0000, { 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 } };
-static const GUID g_IidShellLinkA =
-    { 0x000214EE, 0x0000, 0x0000, { 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 } };
-static const GUID g_IidPersistFile =
-    { 0x0000010B, 0x0000, 0x0000, { 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 } };
-
 // The built-in Administrators group (S-1-5-32-544).
 static const struct { BYTE revision, count, authority[6]; DWORD rid[2]; } g_Administrators =
     { SID_REVISION, 2, { 0, 0, 0, 0, 0, 5 }, { SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS } };
@@ -25,6 +17,14 @@ static int HasAdministratorRights(void)
     BOOL member = FALSE;
 
     return CheckTokenMembership(NULL, (PSID)&g_Administrators, &member) && member;
+}
+
+int g_ComStarted;
+
+void StartCom(void)
+{
+    if (!g_ComStarted)
+        g_ComStarted = SUCCEEDED(CoInitialize(NULL)) ? 1 : -1;
 }
 
 void PlaceShortcuts(PackageEntry *entry, const char *target, int addToStartMenu, int addToDesktop)
@@ -42,6 +42,7 @@ void PlaceShortcuts(PackageEntry *entry, const char *target, int addToStartMenu,
         programs = CSIDL_COMMON_PROGRAMS;
         desktop = CSIDL_COMMON_DESKTOPDIRECTORY;
     }
+    StartCom();
     if (FAILED(SHGetMalloc(&allocator)))
         allocator = NULL;
 

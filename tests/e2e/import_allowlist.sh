@@ -12,7 +12,8 @@ objdump=$1 exe=$2
 # uses to check lengths, to tell a complete file from a torn one and to rename
 # a complete file into place, those that reach a folder or file by its exact
 # (UTF-16) name or tell one folder from another, and those that ask the
-# desktop's shell to start the program (the strings it takes) and tell whether
+# desktop's shell to start the program (the strings it takes, and the thread
+# that connects to it beside the dialog) and tell whether
 # the run has the administrator's rights, and those that find the package's
 # program running from the installation folder, ask it to end and wait for it
 # (never TerminateProcess: nothing is ended by force). Every DLL here is a
@@ -29,7 +30,8 @@ declare -A allowed=(
     GetTempPathW GetTempFileNameW CreateFileW SetFilePointer CreateDirectoryW
     WideCharToMultiByte lstrcatW lstrlenW GetFileInformationByHandle GetSystemWindowsDirectoryA
     lstrcpyW GetACP
-    CreateToolhelp32Snapshot Process32First Process32Next OpenProcess GetCurrentProcessId GetTickCount"
+    CreateToolhelp32Snapshot Process32First Process32Next OpenProcess GetCurrentProcessId GetTickCount
+    CreateThread CreateEventA SetEvent WaitForSingleObject"
   [USER32.DLL]="
     CheckDlgButton DialogBoxParamW EnableWindow EndDialog GetDlgItem
     GetSystemMetrics GetWindowRect GetWindowTextW IsDlgButtonChecked MessageBoxW MoveWindow
@@ -37,7 +39,7 @@ declare -A allowed=(
     EnumWindows GetWindowThreadProcessId SendMessageTimeoutW PostMessageW
     MsgWaitForMultipleObjects PeekMessageW TranslateMessage DispatchMessageW"
   [SHELL32.DLL]="SHBrowseForFolderW SHGetMalloc SHGetPathFromIDListW SHGetSpecialFolderLocation"
-  [OLE32.DLL]="CoCreateInstance CoInitialize CoUninitialize CoTaskMemFree"
+  [OLE32.DLL]="CoCreateInstance CoInitialize CoInitializeEx CoUninitialize CoTaskMemFree"
   [ADVAPI32.DLL]="RegCloseKey RegOpenKeyExA RegQueryValueExA CheckTokenMembership"
   [OLEAUT32.DLL]="SysAllocString SysFreeString"
 )

@@ -56,10 +56,14 @@ void ResetCalls() {
     phase = 0;
 }
 
-void Violation(const std::string &what) { violations.push_back(what); }
+void Violation(const std::string &what) {
+    std::lock_guard<std::recursive_mutex> held(lock);
+    violations.push_back(what);
+}
 
 bool CountCall(Counter &function, const std::string &path) {
-    if (!active) return false;
+    if (!On()) return false;
+    std::lock_guard<std::recursive_mutex> held(lock);
     CallRecord rec;
     rec.function = &function;
     rec.number = ++function.calls;

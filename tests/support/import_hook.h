@@ -5,11 +5,15 @@
 // in Hooks::trace with its path-like arguments, and answers it through `base`
 // (default: the platform) or, on the chosen call, through `fail`. Outside the
 // code under test, and inside another hook, calls go straight to the platform,
-// so a test's own calls are never seen.
+// so a test's own calls are never seen. Threads that the code under test
+// starts are seen while Hooks::otherThreads is set; records are kept under
+// one lock, which is never held while the platform's function runs.
 #pragma once
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -56,8 +60,16 @@ struct CallRecord {
 };
 
 namespace Hooks {
-inline bool active = false;
-inline bool inHook = false;
+inline bool active = false;                   // on the test's own thread
+inline std::atomic<bool> otherThreads{false}; // on the threads the code under test starts
+inline const DWORD testThread = GetCurrentThreadId();
+// Inside a hook, on the test's thread and on the one other thread that the
+// code under test runs. Not thread_local: the runtime's thread storage calls
+// GetLastError, which a test may hook.
+inline bool inHook = false, inHookOther = false;
+inline std::recursive_mutex lock;             // counts, trace, violations, and a test's own records
+inline bool OnTestThread() { return GetCurrentThreadId() == testThread; }
+inline bool On() { return OnTestThread() ? active : otherThreads.load(); }
 // What the caller is doing, copied into every record: the package entry being
 // placed, and a phase of the caller's own.
 inline int entry = -1;
@@ -134,13 +146,18 @@ struct Counted<Tag, R(WINAPI *)(A...)> {
     static inline std::function<void(CallRecord &, std::conditional_t<std::is_void_v<R>, int, R>, A...)> after;
 
     static R WINAPI Hook(A... a) {
-        if (!Hooks::active || Hooks::inHook) return real(a...);
+        bool &inHook = Hooks::OnTestThread() ? Hooks::inHook : Hooks::inHookOther;
+        if (!Hooks::On() || inHook) return real(a...);
         struct InHook {
-            InHook() { Hooks::inHook = true; }
-            ~InHook() { Hooks::inHook = false; }
-        } guard;
-        size_t index = Hooks::trace.size();
+            bool &flag;
+            explicit InHook(bool &f) : flag(f) { flag = true; }
+            ~InHook() { flag = false; }
+        } guard(inHook);
+        size_t index;
+        bool faulted;
         {
+            std::lock_guard<std::recursive_mutex> held(Hooks::lock);
+            index = Hooks::trace.size();
             CallRecord rec;
             rec.function = &counter;
             rec.number = ++counter.calls;
@@ -149,14 +166,17 @@ struct Counted<Tag, R(WINAPI *)(A...)> {
             if (inspect) inspect(rec, a...);
             rec.faulted = rec.number == counter.failAt && fail != nullptr;
             Hooks::trace.push_back(rec);
+            faulted = rec.faulted;
+            if (faulted) ++Hooks::faultsInjected;
         }
-        bool faulted = Hooks::trace[index].faulted;
-        if (faulted) ++Hooks::faultsInjected;
         if constexpr (std::is_void_v<R>) {
             if (base) base(a...); else real(a...);
         } else {
             R r = faulted ? fail(counter.variant, a...) : (base ? base(a...) : real(a...));
-            if (after) after(Hooks::trace[index], r, a...);
+            if (after) {
+                std::lock_guard<std::recursive_mutex> held(Hooks::lock);
+                after(Hooks::trace[index], r, a...);
+            }
             return r;
         }
     }

@@ -6,6 +6,8 @@
 #define CINTERFACE
 #include "desktop_shell_fake.h"
 
+#include <atomic>
+
 #include <exdisp.h>
 #include <servprov.h>
 #include <shldisp.h>
@@ -17,7 +19,18 @@ std::vector<Request> requests;
 
 namespace {
 
-int g_references = 0;
+std::atomic<int> g_references{0};
+// A step held past the run's deadline waits here until the scenario lets it go on.
+HANDLE g_release = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+
+// The step's failure, if this call is the one to fail: true when it must
+// answer with the variant's error; a held step waits, then answers normally.
+bool Fails(Counter &step) {
+    if (!Hooks::CountCall(step, "")) return false;
+    if (step.variant != 2) return true;
+    WaitForSingleObject(g_release, INFINITE);
+    return false;
+}
 
 struct Steps {
     Counter findWindow{"IShellWindows::FindWindowSW"};
@@ -36,9 +49,10 @@ Steps &TheSteps() {
 }
 
 // A step hands out `object`, or fails as its counter's variant says:
-// 0 an error with garbage left in the output, 1 success with no object.
+// 0 an error with garbage left in the output, 1 success with no object, 2
+// held past the deadline, then success.
 HRESULT HandOut(Counter &step, void *object, void **out) {
-    if (Hooks::CountCall(step, "")) {
+    if (Fails(step)) {
         if (step.variant == 0) {
             *out = reinterpret_cast<void *>(0xBAADF00D);
             return E_FAIL;
@@ -53,8 +67,9 @@ HRESULT HandOut(Counter &step, void *object, void **out) {
 
 ULONG STDMETHODCALLTYPE AddRef(void *) { return static_cast<ULONG>(++g_references); }
 ULONG STDMETHODCALLTYPE Release(void *) {
-    if (--g_references < 0) Hooks::Violation("an interface of the desktop's shell released once too often");
-    return static_cast<ULONG>(g_references < 0 ? 0 : g_references);
+    const int left = --g_references;
+    if (left < 0) Hooks::Violation("an interface of the desktop's shell released once too often");
+    return static_cast<ULONG>(left < 0 ? 0 : left);
 }
 
 // One object per interface of the chain; each answers QueryInterface only
@@ -128,7 +143,7 @@ METHOD(Execute, IShellDispatch2 *, BSTR file, VARIANT arguments, VARIANT folder,
     DesktopShell::Request r{Text(name, "file"), Text(arguments, "arguments"), Text(folder, "folder"), operation.vt,
                             show.vt == VT_I4 ? show.lVal : -1};
     Counter &step = TheSteps().execute;
-    if (Hooks::CountCall(step, "")) return step.variant == 0 ? E_FAIL : S_FALSE;
+    if (Fails(step)) return step.variant == 0 ? E_FAIL : S_FALSE;
     DesktopShell::requests.push_back(r);
     return S_OK;
 }
@@ -179,11 +194,11 @@ void RegisterCounters() {
     Steps &s = TheSteps();
     for (Counter *c : {&s.findWindow, &s.provider, &s.browser, &s.view, &s.background, &s.folderView,
                        &s.application, &s.dispatch2, &s.execute}) {
-        c->variants = {"E_FAIL, garbage left in the output", "S_FALSE, no object"};
+        c->variants = {"E_FAIL, garbage left in the output", "S_FALSE, no object", "held past the deadline"};
         if (std::find(Hooks::counters.begin(), Hooks::counters.end(), c) == Hooks::counters.end())
             Hooks::counters.push_back(c);
     }
-    TheSteps().execute.variants = {"E_FAIL", "S_FALSE (not started)"};
+    TheSteps().execute.variants = {"E_FAIL", "S_FALSE (not started)", "held past the deadline"};
 }
 
 bool IsConnectionStep(const Counter *counter) {
@@ -195,6 +210,11 @@ bool IsStep(const Counter *counter) { return IsConnectionStep(counter) || counte
 
 int Outstanding() { return g_references; }
 
-void Reset() { requests.clear(); }
+void Reset() {
+    requests.clear();
+    ResetEvent(g_release);
+}
+
+void Release() { SetEvent(g_release); }
 
 }  // namespace DesktopShell

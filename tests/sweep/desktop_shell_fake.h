@@ -2,8 +2,9 @@
 // start its program: the shell windows (what CoCreateInstance hands out for
 // their class), the desktop's window, its browser, view and background, the
 // shell's application object and its ShellExecute. Every step after the
-// creation is a Counter of its own that a sweep can make fail; every
-// reference handed out is counted until it is released.
+// creation is a Counter of its own that a sweep can make fail, or hold past
+// the installer's deadline; every reference handed out is counted until it
+// is released. The steps run on the installer's own thread for the shell.
 #pragma once
 #include <windows.h>
 
@@ -33,6 +34,8 @@ bool IsStep(const Counter *counter);
 bool IsConnectionStep(const Counter *counter);
 // References handed out and not yet released.
 int Outstanding();
-// Forgets the requests; the reference count stays (a leak carries over).
+// Forgets the requests, and holds the step that a sweep holds until Release;
+// the reference count stays (a leak carries over).
 void Reset();
+void Release();
 }  // namespace DesktopShell
