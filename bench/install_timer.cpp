@@ -9,6 +9,8 @@
 //                              default button: Install) as soon as the first
 //                              page shows
 //   install_timer silent EXE   start "EXE /S" (a silent installer)
+//   install_timer floor EXE    as dialog, for a program that installs nothing:
+//                              it ends when the dialog is pressed
 //   install_timer warmup       start the session's desktop, then exit
 //
 // Prints "ms=<elapsed> peak_kb=<peak working set> exit=<exit code>", then the
@@ -92,8 +94,9 @@ int main(int argc, char** argv) {
     return GetDesktopWindow() ? 0 : 1;
   }
   const std::string mode = argc == 3 ? argv[1] : "";
-  if (mode != "dialog" && mode != "pages" && mode != "silent") {
-    std::fputs("usage: install_timer dialog|pages|silent EXE, or install_timer warmup\n", stderr);
+  const bool floor = mode == "floor";
+  if (mode != "dialog" && mode != "pages" && mode != "silent" && !floor) {
+    std::fputs("usage: install_timer dialog|pages|silent|floor EXE, or install_timer warmup\n", stderr);
     return 2;
   }
   std::string cmd = "\"" + std::string(argv[2]) + "\"";
@@ -127,7 +130,7 @@ int main(int argc, char** argv) {
       }
     }
     if (shownAt < 0 && (program = FindWindowA(kProgramClass, kProgramTitle)) != nullptr) shownAt = now;
-    if (exitedAt >= 0 && shownAt >= 0) break;
+    if (exitedAt >= 0 && (shownAt >= 0 || floor)) break;
     if (now - t0 > kTimeoutMs) {
       std::fprintf(stderr, "install_timer: timed out (installer %s, program window %s)\n",
                    exitedAt >= 0 ? "exited" : "running", shownAt >= 0 ? "shown" : "missing");
@@ -143,7 +146,7 @@ int main(int argc, char** argv) {
   std::printf("ms=%.1f peak_kb=%lu exit=%lu pressed_ms=%.1f exited_ms=%.1f shown_ms=%.1f\n",
               std::max(exitedAt, shownAt) - t0, static_cast<unsigned long>(peak / 1024),
               static_cast<unsigned long>(code), pressedAt < 0 ? 0.0 : pressedAt - t0, exitedAt - t0,
-              shownAt - t0);
-  CloseProgram(program);
+              shownAt < 0 ? 0.0 : shownAt - t0);
+  if (program) CloseProgram(program);
   return code == 0 ? 0 : 1;
 }

@@ -8,6 +8,8 @@
 #   BENCH_BASELINE=old/ZorvikSetup.exe bash bench/run.sh   also times another build of
 #                                the installer against this one, click to window
 #   BENCH_BASELINE_GOAL=1.10     the largest ratio of that comparison that meets its goal (1.05)
+#   BENCH_BASELINE_BEFORE=prev/ZorvikSetup.exe   the build before this change, timed in the
+#                                same rounds, click to window (goal 1.05)
 #
 # Needs what scripts/bootstrap.sh installs, plus the peers' Debian packages
 # nsis and mscompress. Wine runs only in private prefixes under the build
@@ -56,6 +58,10 @@ g++ -std=c++17 -O2 -Wall -Wextra -o "$work/optimal_reference" "$root/bench/optim
 win_cxx=(i686-w64-mingw32-g++-posix -std=c++17 -O2 -static -Wall -Wextra)
 "${win_cxx[@]}" -o "$work/lz_expand_timer.exe" "$root/bench/lz_expand_timer.cpp" -llz32
 "${win_cxx[@]}" -o "$work/install_timer.exe" "$root/bench/install_timer.cpp" -lpsapi
+# The floor: the installer's own dialog template and nothing else.
+i686-w64-mingw32-windres -I "$root/resources" -O coff -o "$work/dialog_floor.res" "$root/resources/installer.rc"
+"${win_cxx[@]}" -mwindows -I "$root/resources" -o "$work/dialog_floor.exe" "$root/bench/dialog_floor.cpp" \
+  "$work/dialog_floor.res"
 
 # Always a display of its own, even under a desktop: the figures assume an X
 # server without a window manager.
@@ -67,5 +73,7 @@ python3 "$root/bench/bench.py" --root "$root" --work "$work" \
   --setup "$setup" --package "$package" --table "$table" --szdd "$szdd" \
   --reference "$work/optimal_reference" --lz-timer "$work/lz_expand_timer.exe" \
   --install-timer "$work/install_timer.exe" --check-timer "$check_timer" \
+  --floor "$work/dialog_floor.exe" \
+  ${BENCH_BASELINE_BEFORE:+--baseline-before "$(realpath "$BENCH_BASELINE_BEFORE")"} \
   ${BENCH_BASELINE:+--baseline "$(realpath "$BENCH_BASELINE")"} ${BENCH_BASELINE_GOAL:+--ab-goal "$BENCH_BASELINE_GOAL"} --runs "$runs" --install-runs "$install_runs"
 say "written: $root/bench/results.md"

@@ -100,6 +100,25 @@ std::vector<Hooks::Installed> g_hooks;
 
 std::string WithBackslash(const std::string &s) { return s.empty() || s.back() == '\\' ? s : s + "\\"; }
 
+// Process32First and Process32Next: the list shows this process and the
+// scenario's program only (other tests' processes come and go).
+template <class H> void ProcessListHook() {
+    H::counter.variants = {"FALSE (ERROR_NO_MORE_FILES)"};
+    H::base = [](HANDLE list, LPPROCESSENTRY32 e) {
+        BOOL more = H::real(list, e);
+        while (more && e->th32ProcessID != GetCurrentProcessId() && e->th32ProcessID != g_program.id)
+            more = NextProcess::real(list, e);
+        return more;
+    };
+    H::fail = [](int, HANDLE, LPPROCESSENTRY32) -> BOOL {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    };
+    H::after = [](CallRecord &r, BOOL more, HANDLE, LPPROCESSENTRY32 e) {
+        if (more) r.output = e->szExeFile, r.mode = static_cast<long>(e->th32ProcessID);
+    };
+}
+
 void InstallHooks() {
     if (!g_hooks.empty()) return;
     auto add = [](Hooks::Installed h) { g_hooks.push_back(std::move(h)); };
@@ -752,9 +771,8 @@ void InstallHooks() {
         if (!g_run.lzOpen.erase(h)) Hooks::Violation("LZClose of a handle that is not open");
     };
 
-    // The program running from the folder: the process list shows this
-    // process and that program only (other tests' processes come and go), and
-    // no call may wait or be answered without a deadline.
+    // The program running from the folder: no call may wait or be answered
+    // without a deadline.
     add(Snapshot::Install("kernel32.dll", "CreateToolhelp32Snapshot"));
     Snapshot::counter.variants = {"INVALID_HANDLE_VALUE (ERROR_NOT_ENOUGH_MEMORY)"};
     Snapshot::fail = [](int, DWORD, DWORD) -> HANDLE {
@@ -764,31 +782,10 @@ void InstallHooks() {
     Snapshot::after = [](CallRecord &r, HANDLE h, DWORD, DWORD) {
         if (!r.faulted && h != INVALID_HANDLE_VALUE) g_run.handlesOpen.insert(h);
     };
-    static auto shown = [](BOOL more, HANDLE list, LPPROCESSENTRY32 e) {
-        while (more && e->th32ProcessID != GetCurrentProcessId() && e->th32ProcessID != g_program.id)
-            more = NextProcess::real(list, e);
-        return more;
-    };
     add(FirstProcess::Install("kernel32.dll", "Process32First"));
-    FirstProcess::counter.variants = {"FALSE (ERROR_NO_MORE_FILES)"};
-    FirstProcess::base = [](HANDLE list, LPPROCESSENTRY32 e) { return shown(FirstProcess::real(list, e), list, e); };
-    FirstProcess::fail = [](int, HANDLE, LPPROCESSENTRY32) -> BOOL {
-        SetLastError(ERROR_NO_MORE_FILES);
-        return FALSE;
-    };
     add(NextProcess::Install("kernel32.dll", "Process32Next"));
-    NextProcess::counter.variants = {"FALSE (ERROR_NO_MORE_FILES)"};
-    NextProcess::base = [](HANDLE list, LPPROCESSENTRY32 e) { return shown(NextProcess::real(list, e), list, e); };
-    NextProcess::fail = [](int, HANDLE, LPPROCESSENTRY32) -> BOOL {
-        SetLastError(ERROR_NO_MORE_FILES);
-        return FALSE;
-    };
-    FirstProcess::after = [](CallRecord &r, BOOL more, HANDLE, LPPROCESSENTRY32 e) {
-        if (more) r.output = e->szExeFile, r.mode = static_cast<long>(e->th32ProcessID);
-    };
-    NextProcess::after = [](CallRecord &r, BOOL more, HANDLE, LPPROCESSENTRY32 e) {
-        if (more) r.output = e->szExeFile, r.mode = static_cast<long>(e->th32ProcessID);
-    };
+    ProcessListHook<FirstProcess>();
+    ProcessListHook<NextProcess>();
     add(OpenProcessHook::Install("kernel32.dll", "OpenProcess"));
     OpenProcessHook::counter.variants = {"NULL (ERROR_ACCESS_DENIED)"};
     OpenProcessHook::inspect = [](CallRecord &r, DWORD access, BOOL, DWORD id) {
