@@ -69,6 +69,7 @@ bool CountCall(Counter &function, const std::string &path) {
     rec.number = ++function.calls;
     rec.entry = entry;
     rec.phase = phase;
+    rec.otherThread = !OnTestThread();
     rec.path = path;
     rec.faulted = rec.number == function.failAt && !function.variants.empty();
     trace.push_back(rec);

@@ -57,6 +57,7 @@ struct CallRecord {
     std::string output;    // a path the call handed back
     long mode = 0;         // open mode, control id, CSIDL... (per function)
     bool faulted = false;
+    bool otherThread = false;  // made on a thread that the code under test started
 };
 
 namespace Hooks {
@@ -163,6 +164,7 @@ struct Counted<Tag, R(WINAPI *)(A...)> {
             rec.number = ++counter.calls;
             rec.entry = Hooks::entry;
             rec.phase = Hooks::phase;
+            rec.otherThread = !Hooks::OnTestThread();
             if (inspect) inspect(rec, a...);
             rec.faulted = rec.number == counter.failAt && fail != nullptr;
             Hooks::trace.push_back(rec);

@@ -518,6 +518,10 @@ void InstallHooks() {
 
     add(CreateInstance::Install("ole32.dll", "CoCreateInstance"));
     CreateInstance::counter.variants = {"REGDB_E_CLASSNOTREG"};
+    // mode 1: the desktop's shell windows, the first step of the connection.
+    CreateInstance::inspect = [](CallRecord &r, REFCLSID clsid, LPUNKNOWN, DWORD, REFIID, LPVOID *) {
+        r.mode = DesktopShell::IsShellWindows(clsid);
+    };
     CreateInstance::base = [](REFCLSID clsid, LPUNKNOWN outer, DWORD ctx, REFIID iid, LPVOID *out) -> HRESULT {
         if (DesktopShell::IsShellWindows(clsid)) {
             if (g_scenario->desktopShell) return DesktopShell::Create(iid, out);
@@ -1291,7 +1295,7 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
             stop(Format(MSG_NOT_INSTALLED, dest));   // the written size cannot be confirmed
         else
             goOn("");
-    } else if (DesktopShell::IsStep(fn) || (fn == &CreateInstance::counter && call.number == 1)) {
+    } else if (DesktopShell::IsStep(fn) || (fn == &CreateInstance::counter && call.mode)) {
         // A connection that fails or is late is dropped for good; a request
         // that is refused is asked once more through a new connection, and
         // one that is late is the shell's to answer.
@@ -1438,6 +1442,10 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
     check(!e.byShell || r.shellRequests.size() == 1, "the shell's failed step was not asked again");
     check(!e.byExec || (r.shellRequests.empty() && g_run.commandLines.size() == 1),
           "a connection that failed or was late was used, or the run did not start the program itself");
+    // The dialog's thread never waits for the shell: every call to it is the shell thread's.
+    for (const CallRecord &c : r.trace)
+        check(c.otherThread || !(DesktopShell::IsStep(c.function) || (c.function == &CreateInstance::counter && c.mode)),
+              "the dialog's thread called the desktop's shell: " + c.function->name);
     // The program of the folder ends only when it was asked to and the run
     // goes on; nothing else ends it.
     if (s.running && e.programEnds >= 0)
