@@ -40,6 +40,7 @@ static volatile LONG g_ShellStarted;   // the shell accepted the request
 static volatile LONG g_Request;
 static HANDLE g_ShellThread;
 static HANDLE g_RequestEvent;          // a request, or the dialog's end
+static HANDLE g_AnswerEvent;           // the thread's answer to the request
 static BSTR g_RequestStrings[3];       // the program, its arguments, its folder
 
 // A string of the code page as a new BSTR, or null.
@@ -152,22 +153,33 @@ static DWORD WINAPI ShellThread(LPVOID unused)
         while (g_Request == REQUEST_MADE && attempts-- > 0 && shell
                && InterlockedCompareExchange(&g_ShellState, SHELL_SENT, SHELL_READY) == SHELL_READY) {
             started = Execute(shell);
-            shell->Release();
-            shell = NULL;
             if (started || attempts == 0
                 || InterlockedCompareExchange(&g_ShellState, SHELL_CONNECTING, SHELL_SENT) != SHELL_SENT)
                 break;
+            shell->Release();
             shell = ConnectUnlessDropped();
         }
-        if (shell)
-            shell->Release();
     }
     if (InterlockedExchange(&g_Request, REQUEST_CLOSED) == REQUEST_MADE)
         FreeRequest();
     InterlockedExchange(&g_ShellStarted, started);
     InterlockedExchange(&g_ShellState, SHELL_DROPPED);
+    SetEvent(g_AnswerEvent);
+    // The run has its answer; the release and COM's end, calls to the shell
+    // too, come after it.
+    if (shell)
+        shell->Release();
     CoUninitialize();
     return 0;
+}
+
+static void CloseEvents(void)
+{
+    if (g_RequestEvent)
+        CloseHandle(g_RequestEvent);
+    if (g_AnswerEvent)
+        CloseHandle(g_AnswerEvent);
+    g_RequestEvent = g_AnswerEvent = NULL;
 }
 
 int ConnectDesktopShell(void)
@@ -179,15 +191,15 @@ int ConnectDesktopShell(void)
     g_Request = REQUEST_NONE;
     g_ShellStarted = 0;
     g_RequestEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (!g_RequestEvent)
-        return 0;
-    g_ShellState = SHELL_CONNECTING;
-    g_ShellThread = CreateThread(NULL, 0, ShellThread, NULL, 0, &id);
-    if (g_ShellThread)
-        return 1;
+    g_AnswerEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (g_RequestEvent && g_AnswerEvent) {
+        g_ShellState = SHELL_CONNECTING;
+        g_ShellThread = CreateThread(NULL, 0, ShellThread, NULL, 0, &id);
+        if (g_ShellThread)
+            return 1;
+    }
     g_ShellState = SHELL_DROPPED;
-    CloseHandle(g_RequestEvent);
-    g_RequestEvent = NULL;
+    CloseEvents();
     return 0;
 }
 
@@ -200,9 +212,8 @@ void DisconnectDesktopShell(void)
     SetEvent(g_RequestEvent);
     WaitForSingleObject(g_ShellThread, g_ShellDeadline);
     CloseHandle(g_ShellThread);
-    CloseHandle(g_RequestEvent);
     g_ShellThread = NULL;
-    g_RequestEvent = NULL;
+    CloseEvents();
 }
 
 int StartAsDesktopUser(const char *program, const char *arguments)
@@ -231,8 +242,7 @@ int StartAsDesktopUser(const char *program, const char *arguments)
     }
     SetEvent(g_RequestEvent);
 
-    // The thread ends with its answer.
-    if (WaitWithDialog(&g_ShellThread, 1, GetTickCount() + g_ShellDeadline))
+    if (WaitWithDialog(&g_AnswerEvent, 1, GetTickCount() + g_ShellDeadline))
         return g_ShellStarted;
     // Not answered in time. A connection not made yet is dropped, and the
     // run starts the program itself; a request already sent is the shell's.

@@ -3,6 +3,7 @@
 #include "engine_test_support.h"
 #include "platform_hooks.h"
 
+#include "messages.h"
 #include "resource.h"
 
 namespace {
@@ -220,25 +221,50 @@ TEST_F(RunTest, TheSystemsOwnFoldersAreRefused) {
     EXPECT_TRUE(CommandLines().empty());
 }
 
-// The one test that really starts the installed program, then closes it.
-TEST_F(RunTest, TheInstalledProgramReallyStarts) {
-    std::string folder = scratch / "real";
-    StartProgram::base = nullptr;   // the platform's WinExec, for this run
-    ASSERT_EQ(1, Run(folder));
-
-    HWND window = nullptr;
-    for (int i = 0; i < 200 && !window; ++i) {
-        window = FindWindowA("ZorvikMainWindow", nullptr);
-        if (!window) Sleep(50);
+// The process of the program's window, once it shows one.
+HANDLE ProgramProcess() {
+    for (int i = 0; i < 200; ++i) {
+        if (HWND window = FindWindowA("ZorvikMainWindow", nullptr)) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            return OpenProcess(SYNCHRONIZE, FALSE, pid);
+        }
+        Sleep(50);
     }
-    ASSERT_NE(nullptr, window) << "the installed program did not open its window";
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    PostMessageA(window, WM_CLOSE, 0, 0);
-    ASSERT_NE(nullptr, process);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 10000)) << "the program did not close";
-    CloseHandle(process);
+    return nullptr;
+}
+
+// The one test that really starts the installed program. It is then updated
+// while it runs, with the image paths told as before Windows Vista (PSAPI):
+// asked, closed, and started again.
+TEST_F(RunTest, TheInstalledProgramReallyStartsAndIsClosedForAnUpdate) {
+    std::string folder = scratch / "real";
+    StartProgram::base = nullptr;   // the platform's WinExec, for these runs
+    ASSERT_EQ(1, Run(folder));
+    HANDLE first = ProgramProcess();
+    ASSERT_NE(nullptr, first) << "the installed program did not open its window";
+
+    const QueryImageNameProc savedQuery = g_QueryFullProcessImageNameW;
+    const ModuleFileNameProc savedModule = g_GetModuleFileNameExW;
+    g_QueryFullProcessImageNameW = nullptr;
+    g_GetModuleFileNameExW = reinterpret_cast<ModuleFileNameProc>(
+        reinterpret_cast<void (*)()>(GetProcAddress(LoadLibraryA("psapi.dll"), "GetModuleFileNameExW")));
+    Answer({IDYES});
+    const int result = Run(folder);
+    g_QueryFullProcessImageNameW = savedQuery;
+    g_GetModuleFileNameExW = savedModule;
+    EXPECT_EQ(1, result);
+    ASSERT_EQ(1u, boxes->boxes().size());
+    EXPECT_EQ(Format(MSG_PROGRAM_RUNNING_ASK, folder + "\\" + PackageTable[0].fileName), boxes->boxes()[0].text);
+    EXPECT_EQ(kQuestion, boxes->boxes()[0].type);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(first, 0)) << "the running program was not closed";
+    CloseHandle(first);
+
+    HANDLE second = ProgramProcess();
+    ASSERT_NE(nullptr, second) << "the updated program did not start";
+    PostMessageA(FindWindowA("ZorvikMainWindow", nullptr), WM_CLOSE, 0, 0);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second, 10000)) << "the program did not close";
+    CloseHandle(second);
 }
 
 }  // namespace
