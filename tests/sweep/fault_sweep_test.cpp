@@ -1059,6 +1059,11 @@ struct Expected {
     bool oldFiles = false;         // every file of the earlier installation is as it was
 };
 
+// A call to the desktop's shell: the shell windows' creation or a later step.
+bool IsShellCall(const CallRecord &call) {
+    return DesktopShell::IsStep(call.function) || (call.function == &CreateInstance::counter && call.mode);
+}
+
 // A failure kind that only some calls can meet: a damaged payload only where
 // the payloads are checked (the image's resources do not change afterwards),
 // an inexact conversion only where the caller asks whether it was exact.
@@ -1295,7 +1300,7 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
             stop(Format(MSG_NOT_INSTALLED, dest));   // the written size cannot be confirmed
         else
             goOn("");
-    } else if (DesktopShell::IsStep(fn) || (fn == &CreateInstance::counter && call.mode)) {
+    } else if (IsShellCall(call)) {
         // A connection that fails or is late is dropped for good; a request
         // that is refused is asked once more through a new connection, and
         // one that is late is the shell's to answer.
@@ -1444,7 +1449,7 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
           "a connection that failed or was late was used, or the run did not start the program itself");
     // The dialog's thread never waits for the shell: every call to it is the shell thread's.
     for (const CallRecord &c : r.trace)
-        check(c.otherThread || !(DesktopShell::IsStep(c.function) || (c.function == &CreateInstance::counter && c.mode)),
+        check(c.otherThread || !IsShellCall(c),
               "the dialog's thread called the desktop's shell: " + c.function->name);
     // The program of the folder ends only when it was asked to and the run
     // goes on; nothing else ends it.
