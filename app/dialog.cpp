@@ -87,6 +87,9 @@ INT_PTR CALLBACK InstallDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         SetWindowTextA(GetDlgItem(hwnd, IDC_FOLDER), folder);
         CheckDlgButton(hwnd, IDC_ADD_STARTMENU, 1);
         CheckDlgButton(hwnd, IDC_ADD_DESKTOP, 1);
+        // The dialog is made: the desktop's shell is connected while it
+        // shows and is read.
+        StartShellConnection();
         return 0;   // no focus is set, by us or by the dialog manager
     }
     if (message != WM_COMMAND)

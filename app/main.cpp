@@ -27,8 +27,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     (void)showCommand;
 
     g_hInstance = instance;
-    // The connection to the desktop's shell is made beside the dialog's
-    // creation, on a thread of its own: the dialog never waits for it.
+    // The connection to the desktop's shell is made on a thread of its own,
+    // once the dialog has been created: the dialog never waits for it.
     ConnectDesktopShell();
     // A Unicode dialog: the template's texts reach the controls as they are,
     // not through the system's code page.

@@ -6,27 +6,34 @@
 // program, through the window that it keeps for the desktop.
 //
 // Every call to the shell crosses into another process, which may be slow or
-// hung. They are made on a thread of their own, started with the process: the
-// connection is made while the dialog is created and read, and the dialog
-// never waits for it. The run waits for the shell only at its end, with a
-// deadline, and starts the program itself where the shell is not there in time.
+// hung. They are made on a thread of their own, started with the process. It
+// connects once the dialog has been created: the first call into another
+// process sets up COM's remote calls, and made beside the dialog's creation it
+// would hold the dialog back by half again. The connection is made while the
+// user reads the dialog, and the dialog never waits for it. The run hands its
+// request to the thread at its end,
+// makes the links while the shell starts the program, then waits for the
+// answer with a deadline, and starts the program itself where the shell is
+// not there in time.
 #include "engine.h"
 #include <exdisp.h>
 #include <shlobj.h>
 #include <shldisp.h>
 
-// How long the run waits for the shell at its end, for the connection and
-// then for the answer to its request: as long as the system waits for a
-// window before it calls it not responding. A connection made while the user
-// reads the dialog is ready long before; one that is not is most likely hung.
+// How long the shell has, from the run's request, to be connected and to
+// answer it: as long as the system waits for a window before it calls it not
+// responding. A connection made while the user reads the dialog is ready long
+// before; one that is not is most likely hung.
 DWORD g_ShellDeadline = 5000;
 
 // The connection's state, changed only by InterlockedCompareExchange, so that
 // the run and the thread never both start the program.
+#define SHELL_WAITING    4   // the thread waits for the dialog, or the run, to need it
 #define SHELL_CONNECTING 0   // the thread makes the connection
 #define SHELL_READY      1   // connected, no request yet
 #define SHELL_SENT       2   // the request has gone to the shell: the program is the shell's to start
 #define SHELL_DROPPED    3   // failed, late or done: never used again
+#define SHELL_STARTED    5   // done: the shell accepted the request
 
 // The request's strings belong to the run until it is MADE, then to the
 // thread, which frees them when it ends (CLOSED); a request made too late is
@@ -36,9 +43,9 @@ DWORD g_ShellDeadline = 5000;
 #define REQUEST_CLOSED 2
 
 static volatile LONG g_ShellState = SHELL_DROPPED;
-static volatile LONG g_ShellStarted;   // the shell accepted the request
 static volatile LONG g_Request;
 static HANDLE g_ShellThread;
+static HANDLE g_ConnectEvent;          // connect now: the dialog is there, or the run needs it
 static HANDLE g_RequestEvent;          // a request, or the dialog's end
 static HANDLE g_AnswerEvent;           // the thread's answer to the request
 static BSTR g_RequestStrings[3];       // the program, its arguments, its folder
@@ -75,11 +82,14 @@ static IShellDispatch2 *Connect(void)
     desktopLocation.lVal = CSIDL_DESKTOP;
     none.vt = VT_EMPTY;
 
+    // The shell windows are those of the desktop's shell, in its own process;
+    // an in-process server of the class would only load a browser's library
+    // to ask that process anyway.
     // Each step asks the interface of the one before it. A step that fails
     // hands out nothing, whatever it left in its output.
 #define NEXT(call) (object = NULL, SUCCEEDED(call) && object && (held[count++] = (IUnknown *)object) != NULL)
 #define LAST(type) ((type *)held[count - 1])
-    if (NEXT(CoCreateInstance(g_ClsidShellWindows, NULL, CLSCTX_ALL, g_IidShellWindows, &object))
+    if (NEXT(CoCreateInstance(g_ClsidShellWindows, NULL, CLSCTX_LOCAL_SERVER, g_IidShellWindows, &object))
         && NEXT(LAST(IShellWindows)->FindWindowSW(&desktopLocation, &none, SWC_DESKTOP, &window,
                                                    SWFO_NEEDDISPATCH, (IDispatch **)&object))
         && NEXT(LAST(IUnknown)->QueryInterface(g_IidServiceProvider, &object))
@@ -136,10 +146,10 @@ static int Execute(IShellDispatch2 *shell)
     return shell->ShellExecute(g_RequestStrings[0], parameters, directory, none, show) == S_OK;
 }
 
-// The thread: connects, waits for the request or the dialog's end, and
-// passes the request on. A request the connection refuses (Explorer
-// restarted since the dialog opened) is asked once more through a new one.
-// The request ends the connection.
+// The thread: waits until the connection is needed, connects, waits for the
+// request or the dialog's end, and passes the request on. A request the
+// connection refuses (Explorer restarted since the dialog opened) is asked
+// once more through a new one. The request ends the connection.
 static DWORD WINAPI ShellThread(LPVOID unused)
 {
     IShellDispatch2 *shell;
@@ -147,7 +157,10 @@ static DWORD WINAPI ShellThread(LPVOID unused)
 
     (void)unused;
     CoInitializeEx(NULL, COINIT_MULTITHREADED);
-    shell = ConnectUnlessDropped();
+    WaitForSingleObject(g_ConnectEvent, INFINITE);
+    shell = NULL;
+    if (InterlockedCompareExchange(&g_ShellState, SHELL_CONNECTING, SHELL_WAITING) == SHELL_WAITING)
+        shell = ConnectUnlessDropped();
     if (shell) {
         WaitForSingleObject(g_RequestEvent, INFINITE);
         while (g_Request == REQUEST_MADE && attempts-- > 0 && shell
@@ -162,8 +175,7 @@ static DWORD WINAPI ShellThread(LPVOID unused)
     }
     if (InterlockedExchange(&g_Request, REQUEST_CLOSED) == REQUEST_MADE)
         FreeRequest();
-    InterlockedExchange(&g_ShellStarted, started);
-    InterlockedExchange(&g_ShellState, SHELL_DROPPED);
+    InterlockedExchange(&g_ShellState, started ? SHELL_STARTED : SHELL_DROPPED);
     SetEvent(g_AnswerEvent);
     // The run has its answer; the release and COM's end, calls to the shell
     // too, come after it.
@@ -175,11 +187,13 @@ static DWORD WINAPI ShellThread(LPVOID unused)
 
 static void CloseEvents(void)
 {
+    if (g_ConnectEvent)
+        CloseHandle(g_ConnectEvent);
     if (g_RequestEvent)
         CloseHandle(g_RequestEvent);
     if (g_AnswerEvent)
         CloseHandle(g_AnswerEvent);
-    g_RequestEvent = g_AnswerEvent = NULL;
+    g_ConnectEvent = g_RequestEvent = g_AnswerEvent = NULL;
 }
 
 int ConnectDesktopShell(void)
@@ -189,11 +203,11 @@ int ConnectDesktopShell(void)
     if (g_ShellThread)
         return 1;
     g_Request = REQUEST_NONE;
-    g_ShellStarted = 0;
+    g_ConnectEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     g_RequestEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     g_AnswerEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (g_RequestEvent && g_AnswerEvent) {
-        g_ShellState = SHELL_CONNECTING;
+    if (g_ConnectEvent && g_RequestEvent && g_AnswerEvent) {
+        g_ShellState = SHELL_WAITING;
         g_ShellThread = CreateThread(NULL, 0, ShellThread, NULL, 0, &id);
         if (g_ShellThread)
             return 1;
@@ -203,12 +217,21 @@ int ConnectDesktopShell(void)
     return 0;
 }
 
+void StartShellConnection(void)
+{
+    if (g_ConnectEvent)
+        SetEvent(g_ConnectEvent);
+}
+
 void DisconnectDesktopShell(void)
 {
     if (!g_ShellThread)
         return;
-    // The thread releases what it holds and ends; one that hangs in a call
-    // to the shell is left to the process's end.
+    // A connection not begun is not made any more. The thread releases what
+    // it holds and ends; one that hangs in a call to the shell is left to the
+    // process's end.
+    InterlockedCompareExchange(&g_ShellState, SHELL_DROPPED, SHELL_WAITING);
+    SetEvent(g_ConnectEvent);
     SetEvent(g_RequestEvent);
     WaitForSingleObject(g_ShellThread, g_ShellDeadline);
     CloseHandle(g_ShellThread);
@@ -216,13 +239,15 @@ void DisconnectDesktopShell(void)
     CloseEvents();
 }
 
-int StartAsDesktopUser(const char *program, const char *arguments)
+// When the request was handed to the thread; its deadline counts from there.
+static DWORD g_RequestedAt;
+
+int RequestDesktopStart(const char *program, const char *arguments)
 {
     char full[MAX_PATH];
     char folder[MAX_PATH];
     char *name = NULL;
     DWORD length;
-    LONG state;
 
     // A connection that failed, or was used or dropped by an earlier run.
     if (!g_ShellThread || g_Request != REQUEST_NONE || g_ShellState == SHELL_DROPPED)
@@ -240,18 +265,27 @@ int StartAsDesktopUser(const char *program, const char *arguments)
         FreeRequest();
         return 0;
     }
+    g_RequestedAt = GetTickCount();
     SetEvent(g_RequestEvent);
+    StartShellConnection();
+    return 1;
+}
 
-    if (WaitWithDialog(&g_AnswerEvent, 1, GetTickCount() + g_ShellDeadline))
-        return g_ShellStarted;
-    // Not answered in time. A connection not made yet is dropped, and the
-    // run starts the program itself; a request already sent is the shell's.
+int AwaitDesktopStart(void)
+{
+    LONG state;
+
+    if (WaitWithDialog(&g_AnswerEvent, 1, g_RequestedAt + g_ShellDeadline))
+        return g_ShellState == SHELL_STARTED;
+    // Not answered in time. A connection not made yet is dropped (or not
+    // begun), and the run starts the program itself; a request already sent
+    // is the shell's.
     for (;;) {
         state = g_ShellState;
-        if (state == SHELL_SENT)
+        if (state == SHELL_SENT || state == SHELL_STARTED)
             return 1;
         if (state == SHELL_DROPPED)
-            return g_ShellStarted;
+            return 0;
         if (InterlockedCompareExchange(&g_ShellState, SHELL_DROPPED, state) == state)
             return 0;
     }

@@ -71,15 +71,21 @@ int PlaceEntry(int index, const char *folder, char *launchPath);
 int LoadPayload(int index, const void **data, DWORD *size);
 // Asks the desktop's shell to start the program (a path of the code page,
 // made absolute) with its arguments, in its own folder, shown normally: it
-// then runs as the person at the desktop, with that person's token. 1 when
-// the shell accepted, or has the request and did not answer within
-// g_ShellDeadline milliseconds; 0, with nothing shown, when the shell is not
-// connected in time or refused: the run then starts the program itself.
-int StartAsDesktopUser(const char *program, const char *arguments);
+// then runs as the person at the desktop, with that person's token. The
+// request goes to the shell's thread: 1 when the thread has it, 0 when there
+// is no connection to take it. The answer, waited for with the dialog
+// painting until g_ShellDeadline milliseconds after the request: 1 when the
+// shell accepted, or has the request and did not answer in time; 0, with
+// nothing shown, when the shell was not connected in time or refused. On 0
+// the run starts the program itself.
+int RequestDesktopStart(const char *program, const char *arguments);
+int AwaitDesktopStart(void);
 // The connection to the desktop's shell that the request goes through: made
-// on a thread of its own, started with the process (1 when the thread runs),
-// and ended with the request or with the dialog.
+// on a thread of its own, started with the process (1 when the thread runs);
+// it connects once StartShellConnection is called (the dialog has been
+// created, or the run asks), and ends with the request or with the dialog.
 int ConnectDesktopShell(void);
+void StartShellConnection(void);
 void DisconnectDesktopShell(void);
 extern DWORD g_ShellDeadline;
 // The shell's class and interface identifiers.

@@ -108,7 +108,7 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters, currentLength;
     ULONGLONG freeBytes;
     const char *source;
-    int last, colon, i;
+    int last, colon, i, requested;
 
     SetInstallingState(1);
     launchPath[0] = '\0';
@@ -171,13 +171,14 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
         if (!PlaceEntry(i, folder, launchPath))
             return Stop(NULL, NULL);
     }
-    // Links only to a complete installation: the program's, now that every
-    // file is in place.
+    // The program runs as the person at the desktop: the desktop's shell is
+    // asked to start it, and the links are made while the shell does. Links
+    // only to a complete installation: the program's, now that every file is
+    // in place. Where the shell cannot start the program, the run starts it
+    // itself.
+    requested = RequestDesktopStart(launchPath, PackageConfig.LaunchArguments);
     PlaceShortcuts(&PackageTable[0], launchPath, addToStartMenu, addToDesktop);
-
-    // The program runs as the person at the desktop; where the desktop's
-    // shell cannot start it, the run starts it itself.
-    if (StartAsDesktopUser(launchPath, PackageConfig.LaunchArguments))
+    if (requested && AwaitDesktopStart())
         return 1;
     wsprintfA(commandLine, "\"%s\" %s", launchPath, PackageConfig.LaunchArguments);
     if (WinExec(commandLine, SW_SHOW) > 31)

@@ -608,6 +608,8 @@ void InstallHooks() {
     FullPathName::inspect = [](CallRecord &r, LPCSTR path, DWORD n, LPSTR, LPSTR *) {
         r.path = Hooks::CheckedPath(FullPathName::counter, path);
         r.mode = static_cast<long>(n);
+        // Once the entries are placed: the program's path for the desktop's shell.
+        if (r.phase == kPhaseStart && Hooks::entry >= 0) r.entry = Hooks::entry = PACKAGE_ENTRY_COUNT;
     };
     FullPathName::fail = [](int, LPCSTR, DWORD n, LPSTR b, LPSTR *) -> DWORD {
         if (b) Poison(b, n);
@@ -977,8 +979,9 @@ RunResult RunOnce(const Scenario &s) {
 
     RunResult out;
     // The process starts its thread for the desktop's shell, whose calls are
-    // seen from here to its end; then the dialog opens: centring, proposal,
-    // check boxes. A shell step held for the whole run holds only that thread.
+    // seen from here to its end; then the dialog opens (centring, proposal,
+    // check boxes) and has the thread connect. A shell step held for the whole
+    // run holds only that thread.
     Hooks::otherThreads = true;
     Hooks::phase = kPhaseInit;
     Hooks::active = true;
