@@ -7,10 +7,6 @@
 
 #include <shlobj.h>
 
-// Posted by the dialog to itself as it opens: the dialog manager shows a
-// dialog once its initialisation has returned, before it takes the next message.
-#define WM_DIALOG_SHOWN WM_APP
-
 // Centres the dialog in the area a full-screen window's client area covers.
 static void CentreDialog(HWND hwnd)
 {
@@ -91,14 +87,10 @@ INT_PTR CALLBACK InstallDlgProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
         SetWindowTextA(GetDlgItem(hwnd, IDC_FOLDER), folder);
         CheckDlgButton(hwnd, IDC_ADD_STARTMENU, 1);
         CheckDlgButton(hwnd, IDC_ADD_DESKTOP, 1);
-        // Once the dialog shows, the desktop's shell is connected while it is
-        // read. Lost, this only leaves the connection to the start button.
-        PostMessageW(hwnd, WM_DIALOG_SHOWN, 0, 0);
-        return 0;   // no focus is set, by us or by the dialog manager
-    }
-    if (message == WM_DIALOG_SHOWN) {
+        // The dialog is made, and shows next: the desktop's shell is
+        // connected while it shows and is read.
         StartShellConnection();
-        return 0;
+        return 0;   // no focus is set, by us or by the dialog manager
     }
     if (message != WM_COMMAND)
         return 0;

@@ -28,7 +28,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
     g_hInstance = instance;
     // The connection to the desktop's shell is made on a thread of its own,
-    // once the dialog shows: the dialog never waits for it.
+    // once the dialog has been created: the dialog never waits for it.
     ConnectDesktopShell();
     // A Unicode dialog: the template's texts reach the controls as they are,
     // not through the system's code page.

@@ -7,14 +7,13 @@
 //
 // Every call to the shell crosses into another process, which may be slow or
 // hung. They are made on a thread of their own, started with the process. It
-// connects once the dialog shows: the first call into another process sets up
-// COM's remote calls, and made beside the dialog's creation it would hold the
-// dialog back by half again. The connection is made while the
-// user reads the dialog, and the dialog never waits for it. The run hands its
-// request to the thread at its end,
-// makes the links while the shell starts the program, then waits for the
-// answer with a deadline, and starts the program itself where the shell is
-// not there in time.
+// connects once the dialog has been created, as it shows: the first call into
+// another process sets up COM's remote calls, and made beside the dialog's
+// creation it would hold the dialog back by half again. The connection is
+// made while the user reads the dialog, and the dialog never waits for it. The
+// run hands its request to the thread at its end, makes the links while the
+// shell starts the program, then waits for the answer with a deadline, and
+// starts the program itself where the shell is not there in time.
 #include "engine.h"
 #include <exdisp.h>
 #include <shlobj.h>
@@ -45,7 +44,7 @@ DWORD g_ShellDeadline = 5000;
 static volatile LONG g_ShellState = SHELL_DROPPED;
 static volatile LONG g_Request;
 static HANDLE g_ShellThread;
-static HANDLE g_ConnectEvent;          // connect now: the dialog shows, or the run needs it
+static HANDLE g_ConnectEvent;          // connect now: the dialog is made, or the run needs it
 static HANDLE g_RequestEvent;          // a request, or the dialog's end
 static HANDLE g_AnswerEvent;           // the thread's answer to the request
 static BSTR g_RequestStrings[3];       // the program, its arguments, its folder

@@ -82,8 +82,8 @@ int RequestDesktopStart(const char *program, const char *arguments);
 int AwaitDesktopStart(void);
 // The connection to the desktop's shell that the request goes through: made
 // on a thread of its own, started with the process (1 when the thread runs);
-// it connects once StartShellConnection is called (the dialog shows, or the
-// run asks), and ends with the request or with the dialog.
+// it connects once StartShellConnection is called (the dialog has been
+// created, or the run asks), and ends with the request or with the dialog.
 int ConnectDesktopShell(void);
 void StartShellConnection(void);
 void DisconnectDesktopShell(void);

@@ -843,8 +843,7 @@ void InstallHooks() {
     PostHook::inspect = [](CallRecord &r, HWND window, UINT message, WPARAM, LPARAM) {
         r.mode = static_cast<long>(message);
         r.path = IsWindowVisible(window) ? "shown" : "hidden";
-        if (message != WM_CLOSE && window != g_hDlg)
-            Hooks::Violation("a message other than WM_CLOSE posted to the program");
+        if (message != WM_CLOSE) Hooks::Violation("a message other than WM_CLOSE posted to the program");
     };
     PostHook::fail = [](int, HWND, UINT, WPARAM, LPARAM) -> BOOL {
         SetLastError(ERROR_NOT_ENOUGH_QUOTA);
@@ -981,15 +980,13 @@ RunResult RunOnce(const Scenario &s) {
     RunResult out;
     // The process starts its thread for the desktop's shell, whose calls are
     // seen from here to its end; then the dialog opens (centring, proposal,
-    // check boxes) and, shown, has the thread connect. A shell step held for
-    // the whole run holds only that thread.
+    // check boxes) and has the thread connect. A shell step held for the whole
+    // run holds only that thread.
     Hooks::otherThreads = true;
     Hooks::phase = kPhaseInit;
     Hooks::active = true;
     ConnectDesktopShell();
     HWND dlg = CreateDialogParamW(g_hInstance, MAKEINTRESOURCEW(IDD_INSTALLER), nullptr, InstallDlgProc, 0);
-    // What the dialog posted to itself as it opened, as the modal loop takes it.
-    for (MSG m; dlg && PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
     Hooks::active = false;
     if (!dlg) throw std::runtime_error("cannot create the dialog");
 
@@ -1182,8 +1179,6 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
             stop(Format(MSG_NOT_WRITTEN, program));
         else
             goOn("");
-    } else if (fn == &PostHook::counter && call.phase == kPhaseInit) {
-        goOn("");   // the dialog's note to itself: the run then has the shell connected
     } else if (fn == &ListWindows::counter || ((fn == &SendTimeout::counter || fn == &PostHook::counter) && !told)) {
         stop(Format(MSG_PROGRAM_NOT_CLOSED, program));
     } else if (fn == &SendTimeout::counter || fn == &PostHook::counter) {
