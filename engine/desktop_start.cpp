@@ -27,11 +27,11 @@ DWORD g_ShellDeadline = 5000;
 
 // The connection's state, changed only by InterlockedCompareExchange, so that
 // the run and the thread never both start the program.
-#define SHELL_WAITING    4   // the thread waits for the dialog, or the run, to need it
-#define SHELL_CONNECTING 0   // the thread makes the connection
-#define SHELL_READY      1   // connected, no request yet
-#define SHELL_SENT       2   // the request has gone to the shell: the program is the shell's to start
-#define SHELL_DROPPED    3   // failed, late or done: never used again
+#define SHELL_WAITING    0   // the thread waits for the dialog, or the run, to need it
+#define SHELL_CONNECTING 1   // the thread makes the connection
+#define SHELL_READY      2   // connected, no request yet
+#define SHELL_SENT       3   // the request has gone to the shell: the program is the shell's to start
+#define SHELL_DROPPED    4   // failed, late or done: never used again
 #define SHELL_STARTED    5   // done: the shell accepted the request
 
 // The request's strings belong to the run until it is MADE, then to the
