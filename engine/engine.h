@@ -56,7 +56,8 @@ int CloseRunningProgram(const char *folder);
 extern DWORD g_CloseDeadline;
 // Waits until every one of count objects (at most 63) is signalled, or the
 // deadline (a GetTickCount time) has passed, while the dialog keeps painting
-// and takes no input; 1 when every object was signalled.
+// and takes no input; 1 when every object was signalled. Without objects
+// (null) it waits for the deadline.
 int WaitWithDialog(const HANDLE *objects, int count, DWORD deadline);
 // Another process's image path: the kernel's function from Windows Vista on,
 // PSAPI's before. Null until bound; binding fills them only when both are null.
@@ -65,9 +66,45 @@ typedef DWORD (WINAPI *ModuleFileNameProc)(HANDLE, HMODULE, LPWSTR, DWORD);
 extern QueryImageNameProc g_QueryFullProcessImageNameW;
 extern ModuleFileNameProc g_GetModuleFileNameExW;
 
-// Placement of one manifest entry; an entry's payload as the executable
-// carries it (1, or 0 after the message naming what failed).
-int PlaceEntry(int index, const char *folder, char *launchPath);
+// Placement, in two steps, so that a run that cannot finish leaves the
+// installation it found. First every entry's new file is made beside its
+// destination (PrepareEntry, in table order), complete, held open and marked
+// for deletion: the system removes it however the process ends. Then
+// PlaceNewFiles puts them in place, all or none: each file it replaces is
+// kept under a name of the run, marked for deletion too, until the last is
+// in place; when one cannot be placed, those already placed go back. The run
+// then releases them (ReleaseNewFiles): the new files stay where they were
+// put, the replaced ones go. Each returns 1, or 0 after the message naming
+// the file; a release after a failure leaves the installation as it was.
+int PrepareEntry(int index, const char *folder, char *launchPath);
+int PlaceNewFiles(void);
+void ReleaseNewFiles(void);
+// Files of a run that was killed while it put its files in place, in the
+// installation folder and the system folder: removed when no live run holds them.
+void RemoveLeftovers(const char *folder);
+// How long another program's hold on a file is waited for (milliseconds).
+extern DWORD g_HeldPatience;
+// An entry's new file, made beside its destination, and what it replaces.
+struct NewFile {
+    HANDLE file;      // INVALID_HANDLE_VALUE: the entry writes nothing
+    HANDLE old;       // the file it replaces, once renamed; INVALID_HANDLE_VALUE: none
+    HANDLE folder;    // the destination folder's handle, which names are given in
+    int replace;      // the destination may be replaced
+    int stage;        // how far it has been put in place (file_swap.cpp)
+    char dest[MAX_PATH];
+};
+extern NewFile g_NewFiles[PACKAGE_ENTRY_COUNT];
+// The run's own names for files beside a destination: the prefix, four hex
+// digits and ".tmp", numbered for the run; IsRunName tells one.
+void FormRunName(char *name);
+int IsRunName(const char *name);
+// Marks an open file (DELETE access) for deletion or clears the mark, and
+// renames it into the folder of a folder handle, never over a file; the
+// kernel's own functions, bound at run time. 0, or the error.
+DWORD MarkForDeletion(HANDLE file, BOOLEAN remove);
+DWORD RenameInFolder(HANDLE file, HANDLE folder, const char *name);
+typedef LONG (WINAPI *SetInformationFileProc)(HANDLE, PVOID, PVOID, ULONG, int);
+extern SetInformationFileProc g_NtSetInformationFile;
 int LoadPayload(int index, const void **data, DWORD *size);
 // Asks the desktop's shell to start the program (a path of the code page,
 // made absolute) with its arguments, in its own folder, shown normally: it
@@ -114,8 +151,8 @@ int LastCharIndex(const char *text);
 int FirstColonIndex(const char *text);
 // The part of a path after its last backslash.
 const char *FileNameOf(const char *path);
-// The longest name of a file that placement expands into before renaming it:
-// the prefix's three characters, four hex digits and ".tmp".
+// The longest name of a file of the run beside a destination: the prefix's
+// three characters, four hex digits and ".tmp".
 #define WORK_FILE_NAME_LENGTH 11
 
 // Appends "\" and name to a MAX_PATH buffer; 0 (buffer unchanged) if it would not fit.
@@ -124,13 +161,12 @@ int AppendPathName(char *path, const char *name);
 // The LZ expand functions, bound at run time from the system folder by full
 // path: LZ32 is not a known DLL, so a static import would take any lz32.dll
 // found beside the installer. LZInit reads a file already open (a payload's
-// copy). Null until bound; BindLzLibrary fills only the null ones, so a
-// replacement set beforehand stays in place.
-typedef INT (WINAPI *LZOpenFileAProc)(LPSTR, LPOFSTRUCT, WORD);
+// copy); LZCopy writes into a file already open (the new file). Null until
+// bound; BindLzLibrary fills only the null ones, so a replacement set
+// beforehand stays in place.
 typedef LONG (WINAPI *LZCopyProc)(INT, INT);
 typedef void (WINAPI *LZCloseProc)(INT);
 typedef INT (WINAPI *LZInitProc)(INT);
-extern LZOpenFileAProc g_LZOpenFileA;
 extern LZCopyProc g_LZCopy;
 extern LZCloseProc g_LZClose;
 extern LZInitProc g_LZInit;

@@ -83,7 +83,7 @@ int WaitWithDialog(const HANDLE *objects, int count, DWORD deadline)
     // The dialog paints, but a click or a key meanwhile would reach it in
     // the middle of the run.
     enabled = g_hDlg && !EnableWindow(g_hDlg, FALSE);
-    while (count > 0) {
+    while (count > 0 || !objects) {
         left = (LONG)(deadline - GetTickCount());
         if (left <= 0)
             break;

@@ -37,10 +37,12 @@ static const struct {
 
 // Ends a run that did not complete: the message (a format and the one path
 // it names; the free bytes of a full drive are 0), if any, then back to input.
+// The new files made so far go.
 static int Stop(const char *format, const char *argument)
 {
     if (format)
         ShowFailure(format, argument);
+    ReleaseNewFiles();
     SetInstallingState(0);
     return 0;
 }
@@ -161,16 +163,20 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     failure = MakeInstallFolder(folder);
     if (failure)
         return Stop(failure[0] ? failure : NULL, folder);
-    // A running program's file cannot be replaced: it is closed first, or
-    // nothing is written.
-    if (!CloseRunningProgram(folder))
-        return Stop(NULL, NULL);
+    RemoveLeftovers(folder);
 
+    // Every new file is made before any file is replaced: a run that cannot
+    // make one (a full drive) leaves the installation as it found it.
     for (i = 0; i < PACKAGE_ENTRY_COUNT; i++) {
         ShowProgress((i + 1) * 100 / PACKAGE_ENTRY_COUNT);
-        if (!PlaceEntry(i, folder, launchPath))
+        if (!PrepareEntry(i, folder, launchPath))
             return Stop(NULL, NULL);
     }
+    // A running program's file cannot be replaced: it is closed now that
+    // the update is ready, or nothing is replaced.
+    if (!CloseRunningProgram(folder) || !PlaceNewFiles())
+        return Stop(NULL, NULL);
+    ReleaseNewFiles();
     // The program runs as the person at the desktop: the desktop's shell is
     // asked to start it, and the links are made while the shell does. Links
     // only to a complete installation: the program's, now that every file is

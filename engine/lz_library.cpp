@@ -12,20 +12,18 @@ HMODULE LoadSystemLibrary(const char *name)
     return LoadLibraryA(path);
 }
 
-LZOpenFileAProc g_LZOpenFileA;
 LZCopyProc g_LZCopy;
 LZCloseProc g_LZClose;
 LZInitProc g_LZInit;
 
 int BindLzLibrary(void)
 {
-    static const char *const names[] = { "LZOpenFileA", "LZCopy", "LZClose", "LZInit" };
-    void **const slots[] = { (void **)&g_LZOpenFileA, (void **)&g_LZCopy, (void **)&g_LZClose,
-                             (void **)&g_LZInit };
+    static const char *const names[] = { "LZCopy", "LZClose", "LZInit" };
+    void **const slots[] = { (void **)&g_LZCopy, (void **)&g_LZClose, (void **)&g_LZInit };
     HMODULE lz;
     int i, bound = 1;
 
-    for (i = 0; i < 4; i++)
+    for (i = 0; i < 3; i++)
         bound = bound && *slots[i];
     if (bound)
         return 1;
@@ -35,7 +33,7 @@ int BindLzLibrary(void)
     if (!lz)
         return 0;
     bound = 1;
-    for (i = 0; i < 4; i++) {
+    for (i = 0; i < 3; i++) {
         if (!*slots[i])
             *slots[i] = (void *)GetProcAddress(lz, names[i]);
         bound = bound && *slots[i];

@@ -27,6 +27,7 @@
 #define MSG_BROWSE_TITLE        "フォルダの選択"
 #define MSG_PROGRAM_RUNNING_ASK "%sが実行中です。終了してインストールを続けますか？"
 #define MSG_PROGRAM_NOT_CLOSED  "%sを終了できませんでした。終了してから、もう一度「インストール開始」をクリックしてください。"
+#define MSG_FILE_IN_USE         "%sは他のプログラムが使用中です。そのプログラムを終了してから、もう一度「インストール開始」をクリックしてください。"
 
 // Large enough for the longest text above with a 259-byte path and a number.
 #define MESSAGE_SIZE 512

@@ -1,93 +1,103 @@
-// PlaceEntry: one manifest entry from its resource, through a temporary file
-// and the LZ expand functions, to a new file beside its destination that is
-// renamed into place when complete.
+// PrepareEntry: one manifest entry from its resource, through a temporary
+// file and the LZ expand functions, into a new file beside its destination
+// that the run holds open, marked for deletion, until it is put in place.
 #include "engine.h"
 #include "messages.h"
 
-// The file holds exactly the bytes that LZCopy reported.
-static int HasSize(const char *path, LONG expected)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
+#ifndef FILE_READ_ATTRIBUTES
+#define FILE_READ_ATTRIBUTES 0x0080
+#endif
 
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
-        return 0;
-    return data.nFileSizeHigh == 0 && data.nFileSizeLow == (DWORD)expected;
+// The folders new files are made in: the installation folder, the system
+// folder. Renames name files inside them through these handles.
+static HANDLE g_DestinationFolders[2] = { INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE };
+
+// The handle of a destination folder, opened at its first file.
+static HANDLE DestinationFolder(int system, const char *path)
+{
+    HANDLE *folder = &g_DestinationFolders[system != 0];
+
+    if (*folder == INVALID_HANDLE_VALUE)
+        *folder = CreateFileA(path, FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    return *folder;
 }
 
-// The file's bytes on the disk, not only in the cache, so that a power cut
-// after its rename cannot leave the name with a hollow file.
-static int FlushedToDisk(const char *path)
+void ReleaseNewFiles(void)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    int flushed;
+    NewFile *n;
+    int i;
 
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    flushed = FlushFileBuffers(file) != 0;
-    CloseHandle(file);
-    return flushed;
+    // A new file still marked goes with its handle; so does a replaced one.
+    for (n = g_NewFiles; n < g_NewFiles + PACKAGE_ENTRY_COUNT; n++) {
+        if (n->file && n->file != INVALID_HANDLE_VALUE)
+            CloseHandle(n->file);
+        if (n->old && n->old != INVALID_HANDLE_VALUE)
+            CloseHandle(n->old);
+        n->file = n->old = INVALID_HANDLE_VALUE;
+        n->stage = 0;
+    }
+    for (i = 0; i < 2; i++) {
+        if (g_DestinationFolders[i] != INVALID_HANDLE_VALUE)
+            CloseHandle(g_DestinationFolders[i]);
+        g_DestinationFolders[i] = INVALID_HANDLE_VALUE;
+    }
 }
 
-// Expands source into a new file of its own in the destination's folder and
-// renames it over dest only when it is complete: whatever stops the run, or
-// kills it, the real name holds the old file or none, never part of the new
-// one. The rename stays on one volume, and the file takes the folder's
-// permissions. replace: an existing dest may be replaced; otherwise the
-// rename fails when one has appeared meanwhile. Returns the failure's message
-// (to be formatted with dest), or null once dest is in place; on failure no
-// new name is left in the folder.
-static const char *ExpandIntoPlace(INT source, const char *folder, const char *dest, int replace)
+// Expands source into a new file of its own in the destination's folder:
+// created new under a name of the run, shared with no one, and marked for
+// deletion at once, so that nothing else can open it and whatever ends the
+// run removes it. Complete means the length the payload's header states;
+// a runtime library, which no later run replaces, also reaches the disk
+// before it is put in place. Returns the failure's message (to be formatted
+// with the destination), or null with the file held in n.
+static const char *ExpandBeside(INT source, const char *folder, int system, DWORD expected, NewFile *n)
 {
     char work[MAX_PATH];
-    OFSTRUCT ofs;
-    DWORD attributes;
-    INT target;
-    LONG copied;
+    char name[WORK_FILE_NAME_LENGTH + 1];
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error;
+    UINT tries;
 
-    if (!GetTempFileNameA(folder, PackageConfig.TempFilePrefix, 0, work))
+    n->folder = DestinationFolder(system, folder);
+    if (n->folder == INVALID_HANDLE_VALUE)
         return MSG_NOT_WRITTEN;
-    ofs.szPathName[0] = '\0';
-    target = g_LZOpenFileA(work, &ofs, OF_CREATE | OF_WRITE);
-    // LZOpenFileA that cannot create a name tries it again with its last
-    // character replaced by '_'. That is some other file: remove it.
-    if (target >= 0 && lstrcmpiA(FileNameOf(ofs.szPathName), FileNameOf(work)) != 0) {
-        g_LZClose(target);
-        DeleteFileA(ofs.szPathName);
-        target = -1;
+    // A name that is taken is passed over for the next number.
+    for (tries = 0; tries < 0xFFFF; tries++) {
+        FormRunName(name);
+        lstrcpyA(work, folder);
+        if (!AppendPathName(work, name))
+            return MSG_NOT_WRITTEN;
+        file = CreateFileA(work, GENERIC_READ | GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           NULL);
+        error = GetLastError();
+        if (file != INVALID_HANDLE_VALUE || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS))
+            break;
     }
-    if (target < 0) {
+    if (file == INVALID_HANDLE_VALUE)
+        return MSG_NOT_WRITTEN;
+    if (MarkForDeletion(file, TRUE)) {
+        CloseHandle(file);
         DeleteFileA(work);
         return MSG_NOT_WRITTEN;
     }
-    copied = g_LZCopy(source, target);
-    g_LZClose(target);
-    // A file that may not be replaced (a runtime library in the system folder)
-    // is never repaired by a later run: it reaches the disk before it gets its
-    // name. Every other file is replaced by the next run anyway.
-    if (copied < 0 || !HasSize(work, copied) || (!replace && !FlushedToDisk(work))) {
-        DeleteFileA(work);
+    n->file = file;
+    if ((DWORD)g_LZCopy(source, (INT)(INT_PTR)file) != expected || GetFileSize(file, NULL) != expected
+        || (system && !FlushFileBuffers(file)))
         return MSG_NOT_INSTALLED;
-    }
-    // A read-only file is never replaced. Windows refuses the rename anyway;
-    // some platforms would not, so the attribute is tested first (a rename
-    // that may not replace fails on any file).
-    attributes = replace ? GetFileAttributesA(dest) : INVALID_FILE_ATTRIBUTES;
-    if ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        || !MoveFileExA(work, dest, replace ? MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH
-                                            : MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(work);
-        return MSG_NOT_WRITTEN;
-    }
     return 0;
 }
 
 // The destination's folder and full path. A runtime library goes to the system
 // folder unless one of that name is already there; then the program gets a
-// private copy beside it, which replaces. 0 when a path does not fit.
+// private copy beside it, which replaces. 0 when a path does not fit; 2 for a
+// destination in the system folder.
 static int ChooseDestination(PackageEntry *e, const char *folder, char *destFolder, char *dest)
 {
     OFSTRUCT ofs;
     UINT length;
+    int system = 0;
 
     lstrcpyA(destFolder, folder);
     if (e->destination == DEST_SYSTEM_FOLDER) {
@@ -99,10 +109,11 @@ static int ChooseDestination(PackageEntry *e, const char *folder, char *destFold
         } else {
             dest[length] = '\0';
             lstrcpyA(destFolder, dest);
+            system = 1;
         }
     }
     lstrcpyA(dest, destFolder);
-    return AppendPathName(dest, e->fileName);
+    return AppendPathName(dest, e->fileName) ? 1 + system : 0;
 }
 
 int LoadPayload(int index, const void **data, DWORD *size)
@@ -180,19 +191,22 @@ static HANDLE CreatePayloadCopy(const void *data, DWORD size, char *name)
     return file;
 }
 
-int PlaceEntry(int index, const char *folder, char *launchPath)
+int PrepareEntry(int index, const char *folder, char *launchPath)
 {
     PackageEntry *e = &PackageTable[index];
+    NewFile *n = &g_NewFiles[index];
     char tempName[MAX_PATH];
     char destFolder[MAX_PATH];
-    char dest[MAX_PATH];
     OFSTRUCT ofs;
     const void *data;
     DWORD size;
     HANDLE file;
     INT source;
+    int chosen;
     const char *failure, *argument;
 
+    n->file = n->old = INVALID_HANDLE_VALUE;
+    n->stage = 0;
     if (!LoadPayload(index, &data, &size))
         return 0;
     file = CreatePayloadCopy(data, size, tempName);
@@ -208,13 +222,18 @@ int PlaceEntry(int index, const char *folder, char *launchPath)
 
     failure = MSG_NOT_WRITTEN;
     argument = e->fileName;
-    if (ChooseDestination(e, folder, destFolder, dest)) {
+    chosen = ChooseDestination(e, folder, destFolder, n->dest);
+    if (chosen) {
         failure = 0;
-        argument = dest;
+        argument = n->dest;
+        n->replace = e->overwrite;
         if (index == 0)
-            lstrcpyA(launchPath, dest);
-        if (e->overwrite || OpenFile(dest, &ofs, OF_EXIST) == HFILE_ERROR)
-            failure = ExpandIntoPlace(source, destFolder, dest, e->overwrite);
+            lstrcpyA(launchPath, n->dest);
+        // The expanded length, from the SZDD header (the payloads are checked
+        // before the run makes anything).
+        if (e->overwrite || OpenFile(n->dest, &ofs, OF_EXIST) == HFILE_ERROR)
+            failure = size < 14 ? MSG_NOT_INSTALLED
+                                : ExpandBeside(source, destFolder, chosen == 2, *(const DWORD *)((const BYTE *)data + 10), n);
     }
     g_LZClose(source);
     if (failure)

@@ -51,6 +51,12 @@
 //                                     the user, keeps trying to open, rewrite, replace and delete
 //                                     every file matching <pattern> in the temporary folder
 //   expect-race-lost                  stop that thread; fail if it got at any file, or saw none
+//   scan <folder>                     from now on a thread of the driver, like an on-access virus
+//                                     scanner, opens every file of <folder> it has not seen in that
+//                                     version for 300 ms, sharing reading and writing, not deletion
+//   expect-scanned <n>                stop that thread; fail if it held fewer than <n> files
+//   hold <path>                       open the file sharing only reading until the driver ends
+//                                     (a viewer left open on it)
 //   mark <path>                       create an empty file (tells a watching script)
 //   wait-file <path>                  wait until a file exists (a watching script's go)
 //   sleep <ms>
@@ -283,6 +289,75 @@ private:
     std::set<std::wstring> seen_, opened_, replaced_, deleted_;
 };
 
+// An on-access scanner: each version of a file (its name, creation and write
+// times, size) that appears in the folder is opened once, for 300 ms, as
+// scanners do, and without sharing its deletion, as many do.
+class Scanner {
+public:
+    ~Scanner() { Stop(); }
+
+    void Start(const std::wstring &folder) {
+        folder_ = folder;
+        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+        if (!thread_) throw Failure("cannot start the scanning thread");
+    }
+
+    // Waits up to the driver's time limit for the scanner to have held that many.
+    void ExpectScanned(size_t least, DWORD timeoutMs) {
+        for (DWORD start = GetTickCount(); held_ < least && GetTickCount() - start < timeoutMs;) Sleep(50);
+        Stop();
+        Say("scanner in " + Utf8(folder_) + ": held " + std::to_string(held_.load()) + " files");
+        if (held_ < least) throw Failure("the scanner held " + std::to_string(held_.load()) + " files, fewer than " +
+                                         std::to_string(least));
+    }
+
+private:
+    void Stop() {
+        if (!thread_) return;
+        stop_ = true;
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+
+    static DWORD WINAPI Run(LPVOID self) {
+        static_cast<Scanner *>(self)->Loop();
+        return 0;
+    }
+
+    void Loop() {
+        while (!stop_) {
+            WIN32_FIND_DATAW fd;
+            HANDLE find = FindFirstFileW((folder_ + L"\\*").c_str(), &fd);
+            if (find == INVALID_HANDLE_VALUE) { Sleep(5); continue; }
+            do {
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+                wchar_t key[64];
+                swprintf(key, 64, L"|%lx%lx|%lx%lx|%lx", fd.ftCreationTime.dwHighDateTime,
+                         fd.ftCreationTime.dwLowDateTime, fd.ftLastWriteTime.dwHighDateTime,
+                         fd.ftLastWriteTime.dwLowDateTime, fd.nFileSizeLow);
+                const std::wstring version = fd.cFileName + std::wstring(key);
+                if (seen_.count(version)) continue;
+                HANDLE h = CreateFileW((folder_ + L"\\" + fd.cFileName).c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+                if (h == INVALID_HANDLE_VALUE) continue;   // again on the next round
+                seen_.insert(version);
+                Sleep(300);
+                CloseHandle(h);
+                ++held_;
+            } while (!stop_ && FindNextFileW(find, &fd));
+            FindClose(find);
+            Sleep(5);
+        }
+    }
+
+    std::wstring folder_;
+    HANDLE thread_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::set<std::wstring> seen_;
+    std::atomic<size_t> held_{0};
+};
+
 class Driver {
 public:
     Driver(std::wstring installer, std::wstring desktop)
@@ -364,6 +439,9 @@ public:
         else if (command == "resume") { NeedInstaller(); ResumeThread(pi_.hThread); }
         else if (command == "race-temp") racer_.Start(Widen(rest));
         else if (command == "expect-race-lost") racer_.ExpectLost();
+        else if (command == "scan") scanner_.Start(Widen(rest));
+        else if (command == "expect-scanned") scanner_.ExpectScanned(std::stoul(rest), timeoutMs_);
+        else if (command == "hold") Hold(rest);
         else if (command == "mark") Mark(rest);
         else if (command == "wait-file") WaitUntil("file " + rest, [&] { return PathExists(Widen(rest)); });
         else if (command == "sleep") Sleep(std::stoi(rest));
@@ -815,7 +893,14 @@ private:
         CloseHandle(h);
     }
 
+    // Kept open until the driver ends, as by a viewer.
+    void Hold(const std::string &path) {
+        HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) throw Failure("cannot open " + path);
+    }
+
     TempRacer racer_;
+    Scanner scanner_;
     std::wstring installer_;
     std::wstring desktop_;
     PROCESS_INFORMATION pi_{};

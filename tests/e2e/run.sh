@@ -158,18 +158,20 @@ check_runtime() {
 
 # After a killed run: under its real name, each file of the package is whole
 # or absent, in <unix folder> and (where it had none before) in the system
-# folder; no folder holds more than the one temporary file of the killed run.
+# folder; and nothing of the run is left in either, nor in the temporary folder.
 check_whole_or_absent() {
-  local n f
+  local n f left
   for n in "${folder_files[@]}" "${runtime[@]}"; do
     for f in "$(find_ci "$1" "$n")" "$([ -n "${sys_before[$n]:-}" ] || find_ci "$sys32" "$n")"; do
       [ -z "$f" ] || cmp -s "$pkg/$n" "$f" || fail "$f is partial: $(stat -c %s "$f") of $(stat -c %s "$pkg/$n") bytes"
     done
   done
-  for f in "$1" "$sys32"; do
-    [ "$(find "$f" -maxdepth 1 -iname 'ZIN*.tmp' | wc -l)" -le 1 ] || fail "more than one ZIN*.tmp in $f"
-  done
+  left=$(find "$1" "$sys32" -maxdepth 1 -iname 'ZIN*.tmp'; find "$c/users" -path '*/Temp/*' -iname 'ZIN*.tmp')
+  [ -z "$left" ] || fail "the killed run left files of its own: $left"
 }
+
+# Names, inodes, sizes and times of a folder's files: replaced by nothing.
+listing() { find "$1" -maxdepth 1 -type f -printf '%f %i %s %T@\n' | sort; }
 
 # Free bytes of the file system holding a Unix folder, as Wine's
 # GetDiskFreeSpace computes them: statfs's block size times the blocks
@@ -443,6 +445,24 @@ EOF
   [ -f "$drive_f/Zorvik/$program" ] || fail "the failed upgrade removed the old $program"
   check_installed "$drive_f/Zorvik"  # still the old files, byte for byte
   check_no_temp_files "$drive_f"
+  # An update that fills the drive part-way: ten pages are left, room for
+  # the first three new files, not for the fourth.
+  fallocate -l $(( $(free_bytes "$drive_f") - 40960 )) "$drive_f/filler"
+  fourth=${folder_files[3]}
+  before=$(listing "$drive_f/Zorvik")
+  drive "$installer_win" <<EOF
+set-folder F:\Zorvik
+click 1
+expect-box F:\ドライブはディスク容量が足りません(空き40960bytes)。よろしいですか？
+answer yes
+expect-box F:\Zorvik\\${fourth}がインストールませんでした。
+answer ok
+expect-input-state
+click 2
+expect-exit 0
+EOF
+  [ "$(listing "$drive_f/Zorvik")" = "$before" ] || fail "the update that filled the drive changed the installation"
+  check_no_temp_files "$drive_f"
   ;;
 
 interrupted)
@@ -450,21 +470,17 @@ interrupted)
   # into the system folder; then a run that is let finish.
   pkg=$large_pkg
   record_system_runtime
-  kill_while_expanding() {  # <Windows folder> <its Unix path> <file>
+  kill_while_expanding() {  # <Windows folder> <file>: killed once a new file there holds 200,000 bytes
     drive "$large_win" <<EOF
 click 1
-wait-size 200000 $1\\$3|$1\\ZIN*.tmp
+wait-size 200000 $1\\ZIN*.tmp
 kill
 EOF
     check_whole_or_absent "$pf_unix/Zorvik"
-    [ -n "$(find "$2" -maxdepth 1 -iname 'ZIN*.tmp')" ] ||
-      fail "no ZIN*.tmp in $1: the kill came outside the expansion of $3, nothing was tested"
-    say "killed while expanding $3: $(find "$2" -maxdepth 1 -iname 'ZIN*.tmp' -printf '%f holds %s bytes')"
-    left=$(find "$c/users" -path '*/Temp/*' -iname 'ZIN*.tmp')
-    [ -z "$left" ] || fail "the killed run left its payload copy in the temporary folder: $left"
+    say "killed while expanding $2 into $1: nothing of the run is left"
   }
-  kill_while_expanding "$pf\\Zorvik" "$pf_unix/Zorvik" "$program"
-  kill_while_expanding 'C:\windows\system32' "$sys32" "$library"
+  kill_while_expanding "$pf\\Zorvik" "$program"
+  kill_while_expanding 'C:\windows\system32' "$library"
   drive "$large_win" <<EOF
 click 1
 $(installed_checks "$pf\\Zorvik")
@@ -590,10 +606,6 @@ standard_user)
   chmod 0444 "$folder/$text_file"
   chown root: "$sys32"; chmod 0555 "$sys32"  # the prefix has the C runtime there, not the last library
   drive "$installer_win" <<EOF
-click 1
-expect-box C:\Program Files\Zorvik\\${text_file}が書き込めませんでした。
-answer ok
-expect-input-state
 set-folder C:\Zorvik
 click 1
 expect-box C:\windows\system32\\${library}が書き込めませんでした。
@@ -602,7 +614,23 @@ expect-input-state
 click 2
 expect-exit 0
 EOF
+  # With the system folder writable, the last library is made there before
+  # the read-only file is met; the run then takes it away again.
+  chown $account: "$sys32"; chmod 0755 "$sys32"
+  record_system_runtime
+  before=$(listing "$folder")
+  drive "$installer_win" <<EOF
+click 1
+expect-box C:\Program Files\Zorvik\\${text_file}が書き込めませんでした。
+answer ok
+expect-input-state
+click 2
+expect-exit 0
+EOF
   [ "$(cat "$folder/$text_file")" = 'Notes kept by the administrator' ] || fail "the read-only $text_file was changed"
+  [ "$(listing "$folder")" = "$before" ] || fail "the folder with the read-only file was changed: $(ls "$folder")"
+  [ -z "$(find_ci "$sys32" "$library")" ] || fail "$library stayed in the system folder after the run stopped"
+  check_no_temp_files
   links=$(find "$c" -iname Zorvik.lnk)
   [ -z "$links" ] || fail "a run that stopped made a link: $links"
   # A temporary folder whose name holds U+00A5, which code page 932 reads as a
@@ -613,8 +641,6 @@ EOF
   for v in TEMP TMP; do
     "${as_user[@]}" wine reg add 'HKCU\Environment' /v $v /t REG_SZ /d "C:\\rfyen\\$yen" /f >/dev/null
   done
-  chown $account: "$sys32"; chmod 0755 "$sys32"
-  record_system_runtime
   drive "$installer_win" <<EOF
 set-folder C:\Zorvik2
 click 1
@@ -624,6 +650,65 @@ EOF
   check_common_links
   [ -z "$(find "$c/rfyen" -mindepth 2)" ] || fail "left in the temporary folders: $(find "$c/rfyen" -mindepth 2)"
   check_no_temp_files
+  ;;
+
+scanner)
+  # An on-access scanner holds every new file of the folder for a moment
+  # without sharing its deletion: a first installation and an update
+  # complete, with no message and nothing left beside the files.
+  for run in first update; do
+    record_system_runtime
+    drive "$installer_win" <<EOF
+scan C:\Zs
+set-folder C:\Zs
+click 1
+$(installed_checks 'C:\Zs')
+close-window Zorvik
+expect-scanned 14
+EOF
+    check_installed "$c/Zs"
+    check_no_temp_files
+    say "the $run installation under the scanner is complete"
+  done
+  ;;
+
+held_file)
+  # A file of the installation held open by another program, sharing only
+  # reading, through a whole update: the message names it, and the
+  # installation is the one the run found, every file of it; once the file is
+  # let go, the update completes.
+  held=${folder_files[7]}
+  drive "$installer_win" <<EOF
+set-folder C:\Zw
+click 1
+$(installed_checks 'C:\Zw')
+close-window Zorvik
+EOF
+  record_system_runtime
+  before=$(listing "$c/Zw")
+  drive "$large_win" <<EOF
+hold C:\Zw\\$held
+set-folder C:\Zw
+click 1
+timeout 30000
+expect-box C:\Zw\\${held}は他のプログラムが使用中です。そのプログラムを終了してから、もう一度「インストール開始」をクリックしてください。
+answer ok
+expect-input-state
+click 2
+expect-exit 0
+EOF
+  [ "$(listing "$c/Zw")" = "$before" ] || fail "the update that met a held file changed the installation"
+  check_folder_files "$c/Zw"
+  for n in "${runtime[@]}"; do
+    [ "$(stamp_of "$(find_ci "$sys32" "$n")" || true)" = "${sys_before[$n]}" ] || fail "$n in the system folder was changed"
+  done
+  check_no_temp_files
+  drive "$large_win" <<EOF
+set-folder C:\Zw
+click 1
+$(installed_checks 'C:\Zw')
+EOF
+  pkg=$large_pkg check_folder_files "$c/Zw"
   ;;
 
 code_page_1252)
