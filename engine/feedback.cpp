@@ -78,8 +78,11 @@ int WaitWithDialog(const HANDLE *objects, int count, DWORD deadline)
 
     if (count > MAXIMUM_WAIT_OBJECTS - 1)
         return 0;
-    for (i = 0; i < count; i++)
-        waiting[i] = objects[i];
+    // Never a copy from null: the compiler turns the loop into memcpy, whose
+    // pointers it then takes to be valid, and would drop the test below.
+    if (objects)
+        for (i = 0; i < count; i++)
+            waiting[i] = objects[i];
     // The dialog paints, but a click or a key meanwhile would reach it in
     // the middle of the run.
     enabled = g_hDlg && !EnableWindow(g_hDlg, FALSE);

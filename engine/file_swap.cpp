@@ -206,9 +206,9 @@ static void TakeBack(NewFile *n)
 {
     if (n->stage >= NEW_PLACED && !RenameAway(n->file, n->folder, 1))
         Mark(n->file, TRUE, 1);
-    if (n->stage >= OLD_MARKED)
+    if (n->stage >= OLD_MARKED && n->old != INVALID_HANDLE_VALUE)
         Mark(n->old, FALSE, 1);
-    if (n->stage >= OLD_RENAMED)
+    if (n->stage >= OLD_RENAMED && n->old != INVALID_HANDLE_VALUE)
         Rename(n->old, n->folder, FileNameOf(n->dest), 1);
     n->stage = 0;
 }

@@ -50,7 +50,6 @@ EngineTest::EngineTest() : scratch("engine"), system("system") {
     g_hInstance = GetModuleHandleA(nullptr);
     Hooks::ResetCalls();
     if (!BindLzLibrary()) throw std::runtime_error("cannot bind lz32.dll");
-    savedOpen_ = g_LZOpenFileA;
     savedCopy_ = g_LZCopy;
     savedClose_ = g_LZClose;
     savedInit_ = g_LZInit;
@@ -74,16 +73,19 @@ EngineTest::EngineTest() : scratch("engine"), system("system") {
     TempFileName::after = [](CallRecord &r, UINT result, LPCWSTR, LPCWSTR, UINT, LPWSTR name) {
         if (result) r.output = Hooks::CheckedWidePath(TempFileName::counter, name);
     };
-    hooks_.push_back(WorkFileName::Install("kernel32.dll", "GetTempFileNameA"));
-    WorkFileName::after = [](CallRecord &r, UINT result, LPCSTR, LPCSTR, UINT, LPSTR name) {
-        if (result) r.output = name;
+    // The new files beside the destinations, created new.
+    hooks_.push_back(CreateFileHook::Install("kernel32.dll", "CreateFileA"));
+    CreateFileHook::inspect = [](CallRecord &r, LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                 HANDLE) { r.path = path; };
+    CreateFileHook::after = [](CallRecord &r, HANDLE h, LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
+                               DWORD disposition, DWORD, HANDLE) {
+        if (h != INVALID_HANDLE_VALUE && disposition == CREATE_NEW) r.output = path;
     };
     boxes = std::make_unique<MessageBoxScript>();
 }
 
 EngineTest::~EngineTest() {
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = savedOverwrite_[i];
-    g_LZOpenFileA = savedOpen_;
     g_LZCopy = savedCopy_;
     g_LZClose = savedClose_;
     g_LZInit = savedInit_;
@@ -97,7 +99,7 @@ std::vector<UINT> EngineTest::ShowCommands() const {
 
 std::vector<std::string> EngineTest::TempNames() const {
     std::vector<std::string> out;
-    for (const CallRecord &c : Hooks::Calls({&TempFileName::counter, &WorkFileName::counter}))
+    for (const CallRecord &c : Hooks::Calls({&TempFileName::counter, &CreateFileHook::counter}))
         if (!c.output.empty()) out.push_back(c.output);
     return out;
 }

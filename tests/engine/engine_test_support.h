@@ -76,7 +76,6 @@ protected:
 
 private:
     INT32 savedOverwrite_[PACKAGE_ENTRY_COUNT];
-    LZOpenFileAProc savedOpen_;
     LZCopyProc savedCopy_;
     LZCloseProc savedClose_;
     LZInitProc savedInit_;

@@ -1,16 +1,17 @@
-// Placement of the sixteen entries: expansion through a temporary file, the
-// system-folder rule, and every failure of the chain with its message.
+// Placement of the sixteen entries: expansion through a temporary file into
+// new files beside the destinations, the system-folder rule, putting them in
+// place all or none, and every failure of the chain with its message.
 #include "engine_test_support.h"
 #include "platform_hooks.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
 
 // The LZ functions hooked: the real LZ32 unless a test answers or fails a call.
 struct LzHooks {
-    Hooks::Installed open = LzOpen::InstallPointer(&g_LZOpenFileA, "LZOpenFileA");
     Hooks::Installed copy = LzCopy::InstallPointer(&g_LZCopy, "LZCopy");
 };
 
@@ -109,8 +110,11 @@ TEST_F(PlacementTest, TheChangedFlagLastsForLaterRunsInTheProcess) {
     EXPECT_EQ(1, std::count(probes.begin(), probes.end(), library)) << "only the probe";
 }
 
-TEST_F(PlacementTest, AReadOnlyDestinationStopsAtItsEntryAndIsKept) {
+// A file that cannot be replaced stops the run at its entry, and the files
+// placed before it go back: the folder and the system folder are as found.
+TEST_F(PlacementTest, AReadOnlyDestinationStopsAtItsEntryAndTheFilesBeforeItGoBack) {
     CreateDirectoryA(Install().c_str(), nullptr);
+    WriteWholeFile(Dest(0), "an older program");
     WriteWholeFile(Dest(5), "a file the user protected");
     SetFileAttributesA(Dest(5).c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(0, Run(Install()));
@@ -118,12 +122,65 @@ TEST_F(PlacementTest, AReadOnlyDestinationStopsAtItsEntryAndIsKept) {
     EXPECT_EQ(Format("%sが書き込めませんでした。", Dest(5)), OnlyBox().text);
     EXPECT_EQ(UINT(MB_OK), OnlyBox().type);
     EXPECT_EQ("a file the user protected", ReadWholeFile(Dest(5)));
-    ExpectInstalled(Install(), 0, 4);
-    ExpectNotInstalled(Install(), 6, kLastFolderEntry);
+    EXPECT_EQ("an older program", ReadWholeFile(Dest(0)));
+    EXPECT_EQ(2u, ListFolder(Install()).size());
+    EXPECT_TRUE(ListFolder(system.path()).empty());
     EXPECT_TRUE(SurvivingTempNames().empty());
-    ExpectOnlyPackageFiles(Install());
     EXPECT_TRUE(dialog.InInputState());
     EXPECT_TRUE(CommandLines().empty());
+}
+
+// Another program holding a file without sharing its deletion: a moment is
+// waited for; a hold that outlasts the patience is named, and the
+// installation stays as it was.
+TEST_F(PlacementTest, AHeldFileIsWaitedForAndNamedWhenItStaysHeld) {
+    CreateDirectoryA(Install().c_str(), nullptr);
+    for (int i = 0; i <= kLastFolderEntry; ++i) WriteWholeFile(Dest(i), "older " + std::to_string(i));
+    const DWORD saved = g_HeldPatience;
+    g_HeldPatience = 1500;
+    HANDLE held = CreateFileA(Dest(7).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(0, Run(Install()));
+    EXPECT_EQ(Format("%sは他のプログラムが使用中です。そのプログラムを終了してから、もう一度「インストール開始」をクリックしてください。",
+                     Dest(7)),
+              OnlyBox().text);
+    for (int i = 0; i <= kLastFolderEntry; ++i) EXPECT_EQ("older " + std::to_string(i), ReadWholeFile(Dest(i)));
+    EXPECT_EQ(size_t(kLastFolderEntry + 1), ListFolder(Install()).size());
+    EXPECT_TRUE(ListFolder(system.path()).empty());
+    // Asked again at intervals, not in a busy loop.
+    std::vector<std::string> opened = Hooks::Paths({&CreateFileHook::counter});
+    const auto tries = std::count(opened.begin(), opened.end(), Dest(7));
+    EXPECT_GE(tries, 5);
+    EXPECT_LE(tries, 30);
+
+    // Let go half a second into the next run: it completes.
+    boxes->clear();
+    std::thread release([held] { Sleep(500); CloseHandle(held); });
+    EXPECT_EQ(1, Run(Install()));
+    release.join();
+    g_HeldPatience = saved;
+    EXPECT_TRUE(boxes->boxes().empty());
+    ExpectInstalled(Install(), 0, kLastFolderEntry);
+    ExpectOnlyPackageFiles(Install());
+}
+
+// What a killed run left beside the destinations goes with the next run;
+// what a live run holds, and names that are not the run's, stay.
+TEST_F(PlacementTest, TheNextRunRemovesWhatAKilledRunLeft) {
+    CreateDirectoryA(Install().c_str(), nullptr);
+    const std::string left = Install() + "\\ZIN01AF.tmp", leftInSystem = system / "ZINBEEF.tmp";
+    const std::string live = Install() + "\\ZIN0002.tmp", other = Install() + "\\ZINotes.tmp";
+    for (const std::string &f : {left, leftInSystem, live, other}) WriteWholeFile(f, "x");
+    HANDLE held = CreateFileA(live.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_EQ(1, Run(Install()));
+    CloseHandle(held);
+    EXPECT_FALSE(FileExists(left));
+    EXPECT_FALSE(FileExists(leftInSystem));
+    EXPECT_TRUE(FileExists(live));
+    EXPECT_TRUE(FileExists(other));
+    EXPECT_TRUE(IsRunName("zin01af.TMP"));
+    EXPECT_FALSE(IsRunName("ZIN01AG.tmp"));
+    EXPECT_FALSE(IsRunName("ZIN01A.tmp"));
 }
 
 // Every payload is looked up before the run makes anything.
@@ -242,7 +299,6 @@ TEST_F(PlacementTest, ThePayloadCopyIsReachedOnlyThroughItsOwnHandle) {
 
 TEST_F(PlacementTest, WithoutLz32TheFirstEntryFails) {
     // The system folder is a scratch folder without lz32.dll, and nothing is bound yet.
-    g_LZOpenFileA = nullptr;
     g_LZCopy = nullptr;
     g_LZClose = nullptr;
     g_LZInit = nullptr;
@@ -272,42 +328,6 @@ TEST_F(PlacementTest, AFailedExpansionKeepsTheOldFile) {
     EXPECT_EQ(Format("%sがインストールませんでした。", Dest(0)), OnlyBox().text);
     EXPECT_EQ("an older program", ReadWholeFile(Dest(0)));
     EXPECT_TRUE(SurvivingTempNames().empty());
-}
-
-TEST_F(PlacementTest, AFileCreatedUnderTheLzFallbackNameIsRemoved) {
-    CreateDirectoryA(Install().c_str(), nullptr);
-    WriteWholeFile(Dest(0), "an older program");
-    // LZ32 opens the name ending in '_' instead when the name itself cannot be created.
-    LzHooks lz;
-    LzOpen::base = [this](LPSTR path, LPOFSTRUCT ofs, WORD mode) {
-        std::string p = path;
-        if (!(mode & OF_CREATE) || p.rfind(Install() + "\\", 0) != 0) return LzOpen::real(path, ofs, mode);
-        p.back() = '_';
-        return LzOpen::real(&p[0], ofs, mode);
-    };
-    EXPECT_EQ(0, Run(Install()));
-    EXPECT_EQ(Format("%sが書き込めませんでした。", Dest(0)), OnlyBox().text);
-    EXPECT_EQ("an older program", ReadWholeFile(Dest(0)));
-    EXPECT_TRUE(SurvivingTempNames().empty());
-    ExpectOnlyPackageFiles(Install());
-}
-
-// The bound that the run applies to the folder is the platform's: the file an
-// entry is expanded into must be opened through the open-file record too.
-TEST_F(PlacementTest, TheOpenFileRecordLimitsTheDestinationPath) {
-    char launch[MAX_PATH] = {};
-    const int longest = kLongestNameEntry;
-    const std::string name = PackageTable[longest].fileName;
-    std::string fits = scratch / std::string(127 - name.size() - 1 - scratch.path().size() - 1, 'a');
-    std::string over = fits + std::string(5, 'b');  // even "ZIN1.tmp" reaches 128 bytes
-    CreateDirectoryA(fits.c_str(), nullptr);
-    CreateDirectoryA(over.c_str(), nullptr);
-    EXPECT_EQ(1, UnderTest([&] { return PlaceEntry(longest, fits.c_str(), launch); }));
-    ExpectInstalled(fits, longest, longest);
-    EXPECT_EQ(0, UnderTest([&] { return PlaceEntry(longest, over.c_str(), launch); }));
-    EXPECT_EQ(Format("%sが書き込めませんでした。", over + "\\" + name), OnlyBox().text);
-    EXPECT_TRUE(SurvivingTempNames().empty());
-    EXPECT_TRUE(ListFolder(over).empty());
 }
 
 }  // namespace

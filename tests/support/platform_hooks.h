@@ -15,10 +15,13 @@ using CreateWideFile = COUNTED(CreateFileW);
 using CurrentDirectory = COUNTED(GetCurrentDirectoryA);
 using DeleteFileHook = COUNTED(DeleteFileA);
 using DiskFreeSpace = COUNTED(GetDiskFreeSpaceA);
-using FileAttributes = COUNTED(GetFileAttributesExA);
 using FileInformation = COUNTED(GetFileInformationByHandle);
 using FilePointer = COUNTED(SetFilePointer);
 using FindResourceHook = COUNTED(FindResourceA);
+using FindFirst = COUNTED(FindFirstFileA);
+using FindNext = COUNTED(FindNextFileA);
+using FindEnd = COUNTED(FindClose);
+using FileSize = COUNTED(GetFileSize);
 using FlushHook = COUNTED(FlushFileBuffers);
 using FullPathName = COUNTED(GetFullPathNameA);
 using LastError = COUNTED(GetLastError);
@@ -26,14 +29,11 @@ using LoadResourceHook = COUNTED(LoadResource);
 using LockResourceHook = COUNTED(LockResource);
 using MakeFolder = COUNTED(CreateDirectoryA);
 using MakeWideFolder = COUNTED(CreateDirectoryW);
-using MoveFileHook = COUNTED(MoveFileExA);
 using OpenFileHook = COUNTED(OpenFile);
-using PlainAttributes = COUNTED(GetFileAttributesA);
 using SizeofResourceHook = COUNTED(SizeofResource);
 using SystemDirectory = COUNTED(GetSystemDirectoryA);
 using SystemWindowsDirectory = COUNTED(GetSystemWindowsDirectoryA);
 using TempFileName = COUNTED(GetTempFileNameW);   // the payload's copy in the temporary folder
-using WorkFileName = COUNTED(GetTempFileNameA);   // the file beside a destination
 using TempPath = COUNTED(GetTempPathW);
 using ToNarrow = COUNTED(WideCharToMultiByte);
 using ToWide = COUNTED(MultiByteToWideChar);
@@ -79,9 +79,11 @@ using RegQuery = COUNTED(RegQueryValueExA);
 
 // The LZ expand functions are reached through the engine's bound pointers,
 // not the import table, so they are hooked by their pointer types.
-using LzOpen = Counted<struct CountedTag_LzOpen, LZOpenFileAProc>;
 using LzCopy = Counted<struct CountedTag_LzCopy, LZCopyProc>;
 using LzClose = Counted<struct CountedTag_LzClose, LZCloseProc>;
 using LzInit = Counted<struct CountedTag_LzInit, LZInitProc>;
+// Marking a file for deletion and renaming it by its handle, bound at run
+// time from the kernel.
+using SetInformation = Counted<struct CountedTag_SetInformation, SetInformationFileProc>;
 // Another process's image path, bound at run time from the kernel.
 using ImageName = Counted<struct CountedTag_ImageName, QueryImageNameProc>;
