@@ -165,9 +165,8 @@ static DWORD RenameAway(HANDLE file, HANDLE folder, int undoing)
 // a name of the run and marked for deletion (which a read-only file and a
 // running program's refuse), then the new file renamed to the destination's
 // name, never over a file. 0, or the error; n->stage says how far it came.
-static DWORD PlaceOne(NewFile *n)
+static DWORD PlaceOne(NewFile *n, const char *name)
 {
-    const char *name = FileNameOf(n->dest);
     DWORD started = GetTickCount(), error;
 
     if (n->replace) {
@@ -202,14 +201,14 @@ static DWORD PlaceOne(NewFile *n)
 
 // Takes back what PlaceOne did: the new file renamed away and marked again,
 // the old one unmarked and given its name back.
-static void TakeBack(NewFile *n)
+static void TakeBack(NewFile *n, const char *name)
 {
     if (n->stage >= NEW_PLACED && !RenameAway(n->file, n->folder, 1))
         Mark(n->file, TRUE, 1);
     if (n->stage >= OLD_MARKED && n->old != INVALID_HANDLE_VALUE)
         Mark(n->old, FALSE, 1);
     if (n->stage >= OLD_RENAMED && n->old != INVALID_HANDLE_VALUE)
-        Rename(n->old, n->folder, FileNameOf(n->dest), 1);
+        Rename(n->old, n->folder, name, 1);
     n->stage = 0;
 }
 
@@ -221,12 +220,12 @@ int PlaceNewFiles(void)
     for (i = 0; i < PACKAGE_ENTRY_COUNT; i++) {
         if (g_NewFiles[i].file == INVALID_HANDLE_VALUE)
             continue;
-        error = PlaceOne(&g_NewFiles[i]);
+        error = PlaceOne(&g_NewFiles[i], PackageTable[i].fileName);
         if (!error)
             continue;
         for (j = i; j >= 0; j--)
             if (g_NewFiles[j].file != INVALID_HANDLE_VALUE)
-                TakeBack(&g_NewFiles[j]);
+                TakeBack(&g_NewFiles[j], PackageTable[j].fileName);
         return ShowFailure(error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? MSG_FILE_IN_USE
                                                                                            : MSG_NOT_WRITTEN,
                            g_NewFiles[i].dest);

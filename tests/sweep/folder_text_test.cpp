@@ -27,7 +27,6 @@
 namespace {
 
 const char kTempDir[] = "C:\\ztmp\\";
-const char kWorkName[] = "ZIN1A2B.tmp";
 const char kTempName[] = "C:\\ztmp\\ZIN1A2B.tmp";
 const char kSystemDir[] = "C:\\WINNT\\system32";
 const char kPrograms[] = "C:\\Users\\u\\Start Menu\\Programs";
@@ -42,10 +41,11 @@ struct TextRun {
     std::vector<std::string> roots, folders, creates, opens, deletes, boxes, commands, moves, groups;
     std::vector<std::string> identities;   // folders opened to be compared with the system's
     std::vector<bool> protectedFolders;   // per entry of folders: made with the protected descriptor
-    std::map<INT, std::string> lzPaths;
+    std::map<HANDLE, std::string> files;   // the handles the recorders gave out: folders and new files
     std::map<std::string, LONG> written;
     int lzOpen = 0;
     int nextLz = 1;
+    UINT_PTR nextHandle = 0x7B00;
     std::map<const void *, int> lists;
 };
 TextRun g_run;
@@ -131,28 +131,48 @@ void InstallHooks() {
     FilePointer::base = [](HANDLE h, LONG d, PLONG high, DWORD how) -> DWORD {
         return h == kTempHandle ? 0 : FilePointer::real(h, d, high, how);
     };
-    // The file that each entry is expanded into, beside its destination.
-    add(WorkFileName::Install("kernel32.dll", "GetTempFileNameA"));
-    WorkFileName::base = [](LPCSTR dir, LPCSTR, UINT, LPSTR name) -> UINT {
-        std::string path = Hooks::CheckedPath(WorkFileName::counter, dir) + "\\" + kWorkName;
-        if (path.size() >= MAX_PATH) return 0;
-        lstrcpyA(name, path.c_str());
-        return 0x1A2B;
-    };
     // No folder can be opened to be compared with the system's (it is none
-    // of them); a system-folder file is reopened to be flushed.
+    // of them); the destinations' folders are, and their new files are made;
+    // no file to replace exists.
     add(CreateFileHook::Install("kernel32.dll", "CreateFileA"));
-    CreateFileHook::base = [](LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD flags, HANDLE) -> HANDLE {
+    CreateFileHook::base = [](LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
+                              HANDLE) -> HANDLE {
         std::string p = Hooks::CheckedPath(CreateFileHook::counter, path);
-        (flags & FILE_FLAG_BACKUP_SEMANTICS ? g_run.identities : g_run.creates).push_back(p);
-        if (p != std::string(kSystemDir) + "\\" + kWorkName) {
+        const bool identity = (flags & FILE_FLAG_BACKUP_SEMANTICS) && access == FILE_READ_ATTRIBUTES;
+        (identity ? g_run.identities : g_run.creates).push_back(p);
+        if (identity || (disposition != CREATE_NEW && !(flags & FILE_FLAG_BACKUP_SEMANTICS))) {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
-        return kTempHandle;
+        HANDLE h = reinterpret_cast<HANDLE>(g_run.nextHandle += 4);
+        g_run.files[h] = p;
+        return h;
+    };
+    add(SetInformation::InstallPointer(&g_NtSetInformationFile, "NtSetInformationFile"));
+    SetInformation::base = [](HANDLE h, PVOID, PVOID info, ULONG, int kind) -> LONG {
+        if (!g_run.files.count(h)) Hooks::Violation("a file's information set through a handle not given out");
+        if (kind == 10) {
+            struct Rename { BOOLEAN replace; HANDLE folder; ULONG length; WCHAR name[1]; };
+            const Rename *r = static_cast<const Rename *>(info);
+            if (r->replace) Hooks::Violation("a rename that replaces");
+            g_run.moves.push_back(g_run.files[r->folder] + "\\" +
+                                  Narrow(std::wstring(r->name, r->length / sizeof(WCHAR))));
+        }
+        return 0;
+    };
+    add(FileSize::Install("kernel32.dll", "GetFileSize"));
+    FileSize::base = [](HANDLE h, LPDWORD high) -> DWORD {
+        if (high) *high = 0;
+        return static_cast<DWORD>(g_run.written[g_run.files[h]]);
+    };
+    add(FindFirst::Install("kernel32.dll", "FindFirstFileA"));
+    FindFirst::base = [](LPCSTR p, LPWIN32_FIND_DATAA) -> HANDLE {
+        Hooks::CheckedPath(FindFirst::counter, p);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
     };
     add(FlushHook::Install("kernel32.dll", "FlushFileBuffers"));
-    FlushHook::base = [](HANDLE h) -> BOOL { return h == kTempHandle ? TRUE : FlushHook::real(h); };
+    FlushHook::base = [](HANDLE h) -> BOOL { return g_run.files.count(h) ? TRUE : FlushHook::real(h); };
     add(WriteFileHook::Install("kernel32.dll", "WriteFile"));
     WriteFileHook::base = [](HANDLE h, LPCVOID d, DWORD n, LPDWORD w, LPOVERLAPPED o) -> BOOL {
         if (h != kTempHandle) return WriteFileHook::real(h, d, n, w, o);
@@ -160,7 +180,11 @@ void InstallHooks() {
         return TRUE;
     };
     add(CloseHandleHook::Install("kernel32.dll", "CloseHandle"));
-    CloseHandleHook::base = [](HANDLE h) -> BOOL { return h == kTempHandle ? TRUE : CloseHandleHook::real(h); };
+    CloseHandleHook::base = [](HANDLE h) -> BOOL {
+        if (h == kTempHandle) return TRUE;
+        if (g_run.files.erase(h)) return TRUE;
+        return CloseHandleHook::real(h);
+    };
     add(DeleteFileHook::Install("kernel32.dll", "DeleteFileA"));
     DeleteFileHook::base = [](LPCSTR p) -> BOOL {
         g_run.deletes.push_back(Hooks::CheckedPath(DeleteFileHook::counter, p));
@@ -175,31 +199,6 @@ void InstallHooks() {
         g_run.opens.push_back(path);
         if (path.size() >= OFS_MAXPATHNAME) Hooks::Violation("OpenFile path of 128 bytes or more");
         return HFILE_ERROR;
-    };
-    add(FileAttributes::Install("kernel32.dll", "GetFileAttributesExA"));
-    FileAttributes::base = [](LPCSTR p, GET_FILEEX_INFO_LEVELS, LPVOID data) -> BOOL {
-        auto it = g_run.written.find(Hooks::CheckedPath(FileAttributes::counter, p));
-        if (it == g_run.written.end()) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
-            return FALSE;
-        }
-        auto *d = static_cast<WIN32_FILE_ATTRIBUTE_DATA *>(data);
-        std::memset(d, 0, sizeof *d);
-        d->nFileSizeLow = static_cast<DWORD>(it->second);
-        return TRUE;
-    };
-    add(PlainAttributes::Install("kernel32.dll", "GetFileAttributesA"));
-    PlainAttributes::base = [](LPCSTR p) -> DWORD {
-        Hooks::CheckedPath(PlainAttributes::counter, p);
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_FILE_ATTRIBUTES;
-    };
-    add(MoveFileHook::Install("kernel32.dll", "MoveFileExA"));
-    MoveFileHook::base = [](LPCSTR from, LPCSTR to, DWORD) -> BOOL {
-        std::string f = Hooks::CheckedPath(MoveFileHook::counter, from), t = Hooks::CheckedPath(MoveFileHook::counter, to);
-        if (f != t.substr(0, t.rfind('\\') + 1) + kWorkName) Hooks::Violation("renamed from elsewhere: " + f);
-        g_run.moves.push_back(t);
-        return TRUE;
     };
     add(SpecialFolder::Install("shell32.dll", "SHGetSpecialFolderLocation"));
     SpecialFolder::after = [](CallRecord &, HRESULT hr, HWND, int csidl, LPITEMIDLIST *out) {
@@ -230,28 +229,17 @@ void InstallHooks() {
         return 33;
     };
 
-    add(LzOpen::InstallPointer(&g_LZOpenFileA, "LZOpenFileA"));
-    LzOpen::base = [](LPSTR p, LPOFSTRUCT ofs, WORD mode) -> INT {
-        std::string path = Hooks::CheckedPath(LzOpen::counter, p);
-        lstrcpynA(ofs->szPathName, p, OFS_MAXPATHNAME);
-        if (path.size() >= OFS_MAXPATHNAME) Hooks::Violation("LZOpenFileA path of 128 bytes or more");
-        INT h = g_run.nextLz++;
-        g_run.lzPaths[h] = (mode & OF_CREATE) ? path : "";
-        ++g_run.lzOpen;
-        return h;
-    };
     add(LzInit::InstallPointer(&g_LZInit, "LZInit"));
     LzInit::base = [](INT file) -> INT {
         if (file != static_cast<INT>(reinterpret_cast<INT_PTR>(kTempHandle)))
             Hooks::Violation("LZInit of another file");
-        g_run.lzPaths[g_run.nextLz] = "";
         ++g_run.lzOpen;
         return g_run.nextLz++;
     };
     add(LzCopy::InstallPointer(&g_LZCopy, "LZCopy"));
     LzCopy::base = [](INT, INT target) -> LONG {
         LONG size = Hooks::entry >= 0 ? g_expanded[PackageTable[Hooks::entry].fileName] : 1;
-        g_run.written[g_run.lzPaths[target]] = size;
+        g_run.written[g_run.files[reinterpret_cast<HANDLE>(static_cast<INT_PTR>(target))]] = size;
         return size;
     };
     add(LzClose::InstallPointer(&g_LZClose, "LZClose"));
@@ -418,8 +406,10 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) {
         savedOverwrite[i] = PackageTable[i].overwrite;
         longestName = std::max(longestName, std::strlen(PackageTable[i].fileName));
+        // The expanded length, as the payload's SZDD header states it.
         HRSRC r = FindResourceA(nullptr, MAKEINTRESOURCEA(PackageTable[i].resourceId), MAKEINTRESOURCEA(10));
-        g_expanded[PackageTable[i].fileName] = r ? static_cast<LONG>(SizeofResource(nullptr, r)) * 2 : 1;
+        const BYTE *data = r ? static_cast<const BYTE *>(LockResource(LoadResource(nullptr, r))) : nullptr;
+        g_expanded[PackageTable[i].fileName] = data ? *reinterpret_cast<const LONG *>(data + 10) : 1;
     }
 
     g_hInstance = GetModuleHandleA(nullptr);
@@ -473,6 +463,7 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
             }
         for (const std::string &v : Hooks::violations) check(false, index, folder, v);
         check(g_run.lzOpen == 0, index, folder, "LZ handles left open");
+        check(g_run.files.empty(), index, folder, "files or folders left open");
 
         bool inputState = IsWindowEnabled(GetDlgItem(dlg, IDOK)) &&
                           !(GetWindowLongA(GetDlgItem(dlg, IDC_PROGRESS), GWL_STYLE) & WS_VISIBLE);
@@ -535,7 +526,9 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
             for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
                 expected.push_back((PackageTable[i].destination == DEST_SYSTEM_FOLDER ? std::string(kSystemDir) : trimmed) +
                                    "\\" + PackageTable[i].fileName);
-            check(targets == expected, index, folder, "destination paths differ from the intended ones");
+            std::string got;
+            for (const std::string &t : targets) got += "[" + Hex(t) + "]";
+            check(targets == expected, index, folder, "destination paths differ from the intended ones: " + got);
             const std::string launch = trimmed + "\\" + PackageTable[0].fileName;
             check(g_run.commands == std::vector<std::string>{"\"" + launch + "\" "}, index, folder, "command line");
             std::vector<std::string> links;
