@@ -10,6 +10,11 @@ int EntryOfResource(LPCSTR name) {
         if (reinterpret_cast<UINT_PTR>(name) == static_cast<UINT_PTR>(PackageTable[i].resourceId)) return i;
     return -2;
 }
+int EntryOfName(const std::string &name) {
+    for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
+        if (lstrcmpiA(name.c_str(), PackageTable[i].fileName) == 0) return i;
+    return -2;
+}
 }  // namespace Sweep
 
 std::vector<std::string> g_linkEvents;

@@ -17,13 +17,16 @@
 #include "package_entries.h"
 
 // What the caller was doing when a platform call was made (Hooks::phase).
-// kPhaseClose: from the start's look for the program running in the folder
-// to the first progress figure.
-enum Phase { kPhaseNone, kPhaseInit, kPhaseBrowse, kPhaseStart, kPhaseClose };
+// kPhaseClose: the start's look for the program running in the folder, once
+// the new files are made, and its closing; kPhasePlace: from the first new
+// file put in place on.
+enum Phase { kPhaseNone, kPhaseInit, kPhaseBrowse, kPhaseStart, kPhaseClose, kPhasePlace };
 
 namespace Sweep {
 // The manifest entry whose payload a resource name names; -2 for none.
 int EntryOfResource(LPCSTR name);
+// The entry of a file name; -2 for none.
+int EntryOfName(const std::string &name);
 }  // namespace Sweep
 
 // A shell link object seen through counting proxies: IShellLinkA's SetPath,
