@@ -98,13 +98,14 @@ extern NewFile g_NewFiles[PACKAGE_ENTRY_COUNT];
 // digits and ".tmp", numbered for the run; IsRunName tells one.
 void FormRunName(char *name);
 int IsRunName(const char *name);
-// Marks an open file (DELETE access) for deletion or clears the mark, and
-// renames it into the folder of a folder handle, never over a file; the
-// kernel's own functions, bound at run time. 0, or the error.
+// Marks an open file (DELETE access) for deletion or clears the mark: the
+// kernel's own function, which also renames by handle, bound at run time.
+// 0, or the error.
 DWORD MarkForDeletion(HANDLE file, BOOLEAN remove);
-DWORD RenameInFolder(HANDLE file, HANDLE folder, const char *name);
 typedef LONG (WINAPI *SetInformationFileProc)(HANDLE, PVOID, PVOID, ULONG, int);
 extern SetInformationFileProc g_NtSetInformationFile;
+// An entry's payload as the executable carries it: 1, or 0 after the message
+// naming what failed.
 int LoadPayload(int index, const void **data, DWORD *size);
 // Asks the desktop's shell to start the program (a path of the code page,
 // made absolute) with its arguments, in its own folder, shown normally: it
@@ -149,8 +150,6 @@ int AppendWideName(WCHAR *path, const char *name);
 // the first colon, or -1. A trail byte may have the value of a backslash.
 int LastCharIndex(const char *text);
 int FirstColonIndex(const char *text);
-// The part of a path after its last backslash.
-const char *FileNameOf(const char *path);
 // The longest name of a file of the run beside a destination: the prefix's
 // three characters, four hex digits and ".tmp".
 #define WORK_FILE_NAME_LENGTH 11

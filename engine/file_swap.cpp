@@ -92,7 +92,9 @@ DWORD MarkForDeletion(HANDLE file, BOOLEAN remove)
     return SetInformation(file, &remove, sizeof(remove), FILE_DISPOSITION_INFORMATION_CLASS);
 }
 
-DWORD RenameInFolder(HANDLE file, HANDLE folder, const char *name)
+// Renames an open file (DELETE access) to name in the folder of a folder
+// handle, never over a file.
+static DWORD RenameInFolder(HANDLE file, HANDLE folder, const char *name)
 {
     struct {
         BOOLEAN replace;

@@ -33,18 +33,6 @@ int FirstColonIndex(const char *text)
     return -1;
 }
 
-const char *FileNameOf(const char *path)
-{
-    int i = 0, name = 0;
-
-    while (path[i]) {
-        if (path[i] == '\\')
-            name = i + 1;
-        i += CharBytes(path + i);
-    }
-    return path + name;
-}
-
 int AppendPathName(char *path, const char *name)
 {
     if (lstrlenA(path) + 1 + lstrlenA(name) >= MAX_PATH)

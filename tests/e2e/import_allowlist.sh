@@ -9,8 +9,8 @@ objdump=$1 exe=$2
 
 # The installer's own platform calls; then, per DLL, the loader functions that
 # bind LZ32 at run time, the code page helpers, the functions the engine
-# uses to check lengths, to tell a complete file from a torn one and to rename
-# a complete file into place, those that reach a folder or file by its exact
+# uses to check lengths, to tell a complete file from a torn one and to find
+# what a killed run left beside the destinations, those that reach a folder or file by its exact
 # (UTF-16) name or tell one folder from another, and those that ask the
 # desktop's shell to start the program (the strings it takes, and the thread
 # that connects to it beside the dialog) and tell whether
@@ -21,12 +21,12 @@ objdump=$1 exe=$2
 declare -A allowed=(
   [KERNEL32.DLL]="
     CloseHandle CreateDirectoryA CreateFileA DeleteFileA ExitProcess FindResourceA
-    GetCurrentDirectoryA GetDiskFreeSpaceA GetLastError GetSystemDirectoryA GetTempFileNameA
+    GetCurrentDirectoryA GetDiskFreeSpaceA GetLastError GetSystemDirectoryA
     GetWindowsDirectoryA LoadResource LockResource MultiByteToWideChar OpenFile
     SizeofResource WinExec WriteFile lstrcatA lstrcmpiA lstrcpyA lstrcpynA lstrlenA
     FreeLibrary GetModuleHandleA GetProcAddress LoadLibraryA LoadLibraryExA
     IsDBCSLeadByte
-    GetFileAttributesA GetFileAttributesExA GetFullPathNameA MoveFileExA FlushFileBuffers
+    GetFullPathNameA FlushFileBuffers GetFileSize FindFirstFileA FindNextFileA FindClose
     GetTempPathW GetTempFileNameW CreateFileW SetFilePointer CreateDirectoryW
     WideCharToMultiByte lstrcatW lstrlenW GetFileInformationByHandle GetSystemWindowsDirectoryA
     lstrcpyW GetACP
