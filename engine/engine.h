@@ -29,10 +29,9 @@ int ShowFailure(const char *format, const char *argument);
 // The progress label's percentage.
 void ShowProgress(int percent);
 void SetInstallingState(int installing);
-// The folders along path are made from the root down; the last, path itself,
-// with the descriptor leaf when one is given (the others inherit from their
-// parents).
-int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR leaf = NULL);
+// The folders along path are made from the root down, each one it makes with
+// the descriptor when one is given (otherwise they inherit from their parents).
+int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR descriptor = NULL);
 // One folder in an existing folder, by its exact (UTF-16) path; 1 when it
 // exists afterwards, 0 after the message.
 int CreateWideFolder(const WCHAR *path);

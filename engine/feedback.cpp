@@ -66,6 +66,10 @@ void SetInstallingState(int installing)
     EnableWindow(GetDlgItem(g_hDlg, IDOK), !installing);
     EnableWindow(GetDlgItem(g_hDlg, IDCANCEL), !installing);
     ShowWindow(GetDlgItem(g_hDlg, IDC_PROGRESS), installing ? SW_SHOW : SW_HIDE);
+    // Back to input, the keyboard is in the folder field, its text selected,
+    // as the dialog manager moves the focus (the run hid the focused control).
+    if (!installing && g_hDlg)
+        SendMessageW(g_hDlg, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(g_hDlg, IDC_FOLDER), TRUE);
 }
 
 int WaitWithDialog(const HANDLE *objects, int count, DWORD deadline)

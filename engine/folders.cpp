@@ -42,10 +42,10 @@ int AppendPathName(char *path, const char *name)
     return 1;
 }
 
-int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR leaf)
+int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR descriptor)
 {
     char prefix[MAX_PATH];
-    SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), NULL, TRUE };
+    SECURITY_ATTRIBUTES sa = { sizeof(SECURITY_ATTRIBUTES), descriptor, TRUE };
     int p = 0;
 
     // A path that does not fit a path buffer is refused whole: no folder is
@@ -66,7 +66,6 @@ int CreateFolderTree(const char *path, PSECURITY_DESCRIPTOR leaf)
         }
         if (!(p >= 2 && path[p - 1] == ':')) {
             lstrcpynA(prefix, path, p + 1);
-            sa.lpSecurityDescriptor = c == '\0' ? leaf : NULL;
             if (!CreateDirectoryA(prefix, &sa) && GetLastError() != ERROR_ALREADY_EXISTS)
                 return ShowFailure(MSG_FOLDER_NOT_CREATED, prefix);
         }

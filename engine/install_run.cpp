@@ -47,8 +47,9 @@ static int Stop(const char *format, const char *argument)
     return 0;
 }
 
-// Makes the installation folder, protected when the run creates it; an
-// existing folder keeps its permissions, and missing parents inherit theirs.
+// Makes the installation folder, and the missing parents it needs, protected:
+// a parent that inherited from C:\ would let any account rename it away and put
+// its own program at the folder's path. An existing folder keeps its permissions.
 // Returns 0 once the folder exists; otherwise the message to stop with (a
 // format naming the folder), or "" to stop without one.
 static const char *MakeInstallFolder(const char *folder)
@@ -71,18 +72,19 @@ static const char *MakeInstallFolder(const char *folder)
     return "";
 }
 
-// Whether the composed paths of a run fit for this folder. The longest is the
-// folder, a backslash and the longest file name (or the name of the file that
-// an entry is expanded into first); it must also fit the
-// platform's open-file record (OpenFile and LZOpenFileA take less than
-// OFS_MAXPATHNAME bytes, after making the path absolute), or the run would
-// create the folder only to fail at its first file.
-static int FolderFits(const char *folder)
+// Whether the composed paths of a run fit for this folder: the folder, a
+// backslash and the longest file name (or the name of a file of the run beside
+// a destination), also once the folder is made absolute, within a path buffer;
+// and the folder itself within what CreateDirectoryA takes (room for a file
+// name of eight and three characters). The placement opens no file of the
+// folder through the open-file record, whose 128 bytes would be less. Returns
+// the message to refuse the folder with, or 0.
+static const char *FolderFits(const char *folder)
 {
     char full[MAX_PATH];
     DWORD fullLength;
     int length = lstrlenA(folder);
-    int longestName = WORK_FILE_NAME_LENGTH;
+    int longestName = 8 + 1 + 3;
     int i;
 
     for (i = 0; i < PACKAGE_ENTRY_COUNT; i++)
@@ -90,14 +92,15 @@ static int FolderFits(const char *folder)
             longestName = lstrlenA(PackageTable[i].fileName);
 
     fullLength = GetFullPathNameA(folder, MAX_PATH, full, NULL);
-    if (fullLength == 0 || fullLength >= MAX_PATH)
-        return 0;
+    if (fullLength == 0)
+        return MSG_FOLDER_DENIED;
     if ((int)fullLength > length)
         length = (int)fullLength;
-    if (length + 1 + longestName >= OFS_MAXPATHNAME)
-        return 0;
+    if (length + 1 + longestName >= MAX_PATH)
+        return MSG_FOLDER_TOO_LONG;
     // The command line: the quoted launch path, a space and the arguments.
-    return length + 1 + longestName + 3 + lstrlenA(PackageConfig.LaunchArguments) < COMMAND_LINE_SIZE;
+    return length + 1 + longestName + 3 + lstrlenA(PackageConfig.LaunchArguments) < COMMAND_LINE_SIZE
+               ? 0 : MSG_FOLDER_TOO_LONG;
 }
 
 int OnStart(char *folder, int addToStartMenu, int addToDesktop)
@@ -126,8 +129,9 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
 
     // Refuse a folder too long for the paths built from it, or one of the
     // system's own, before anything is made.
-    if (!FolderFits(folder))
-        return Stop(MSG_FOLDER_DENIED, folder);
+    failure = FolderFits(folder);
+    if (failure)
+        return Stop(failure, folder);
     if (IsSystemFolder(folder))
         return Stop(MSG_SYSTEM_FOLDER, folder);
 

@@ -12,6 +12,7 @@
 #define MSG_FOLDER_DENIED       "%sフォルダが作成できません。"
 #define MSG_FOLDER_MISSING_ASK  "%sフォルダはありません。作成しますか？"
 #define MSG_FOLDER_NOT_CREATED  "%sフォルダが作成できませんでした。"
+#define MSG_FOLDER_TOO_LONG     "%sフォルダのパスが長すぎます。"
 #define MSG_PROGRESS            "インストール中．．．%d%%"
 #define MSG_CANNOT_START        "%sが起動できません。"
 #define MSG_NO_RESOURCE         "Internal error in OnStart():FindResource(%d,%d)."

@@ -154,14 +154,17 @@ static UINT ReplyTime(DWORD deadline)
 
 // Asks every top-level window of the processes, hidden ones included (a
 // resident tool may show none), as the system asks at log-off or in an
-// update: whether it may end, that it ends, to close. A window that does not
-// answer in time marks its process as not responding, and that process's
-// other windows are not asked. 0 when a window refused: its process stays.
+// update: first every window whether it may end; only when all agree is each
+// told that it ends, and to close; when one refuses, each is told that it
+// does not. A window that does not answer in time marks its process as not
+// responding, and that process's other windows are not asked; one that went
+// away meanwhile is passed over. 0 when a window refused: every process stays.
 static int AskToEnd(const DWORD *ids, int count, DWORD deadline)
 {
     WindowList list;
     DWORD_PTR answer;
     BYTE hung[MAX_RUNNING];
+    BYTE answered[MAX_WINDOWS];
     int i, agreed = 1;
 
     list.ids = ids;
@@ -171,22 +174,28 @@ static int AskToEnd(const DWORD *ids, int count, DWORD deadline)
         hung[i] = 0;
     EnumWindows(CollectWindow, (LPARAM)&list);
     for (i = 0; i < list.count; i++) {
+        answered[i] = 0;
         if (hung[list.owners[i]])
             continue;
         answer = 0;
         if (!SendMessageTimeoutW(list.windows[i], WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
                                  ReplyTime(deadline), &answer)) {
-            hung[list.owners[i]] = 1;
+            if (IsWindow(list.windows[i]))
+                hung[list.owners[i]] = 1;
             continue;
         }
-        // A program that may not end now (work it could not save) is told
-        // so, and stays.
-        SendMessageTimeoutW(list.windows[i], WM_ENDSESSION, answer != 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
-                            ReplyTime(deadline), NULL);
-        if (answer)
-            PostMessageW(list.windows[i], WM_CLOSE, 0, 0);
-        else
+        answered[i] = 1;
+        // A program that may not end now (work it could not save) stays.
+        if (!answer)
             agreed = 0;
+    }
+    for (i = 0; i < list.count; i++) {
+        if (!answered[i])
+            continue;
+        SendMessageTimeoutW(list.windows[i], WM_ENDSESSION, agreed, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
+                            ReplyTime(deadline), NULL);
+        if (agreed)
+            PostMessageW(list.windows[i], WM_CLOSE, 0, 0);
     }
     return agreed;
 }

@@ -20,6 +20,7 @@
 //   expect-enabled <id> / expect-disabled <id>
 //   expect-centred                    the dialog sits where the centring formula puts it
 //   expect-input-state                input controls shown and enabled, IDC_PROGRESS hidden
+//   expect-focus <id>                 the keyboard is in control <id>, its text selected whole
 //   click <id>                        press a dialog button (BM_CLICK, posted)
 //   expect-box <text>                 a message box of the installer shows <text>,
 //                                     titled with the dialog's caption
@@ -415,6 +416,7 @@ public:
         else if (command == "expect-disabled") ExpectEnabled(IdOf(rest), false);
         else if (command == "expect-centred") ExpectCentred();
         else if (command == "expect-input-state") ExpectInputState();
+        else if (command == "expect-focus") ExpectFocus(IdOf(rest));
         else if (command == "click") Click(IdOf(rest));
         else if (command == "expect-box") ExpectBox(rest);
         else if (command == "answer") Answer(rest);
@@ -677,6 +679,22 @@ private:
         ExpectEnabled(IDCANCEL, true);
         ExpectVisible(kProgressId, false);
         if (!InstallerRunning()) throw Failure("the installer has ended");
+    }
+
+    // The keyboard is in control <id>, its text selected whole.
+    void ExpectFocus(int id) {
+        NeedInstaller();
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        WaitUntil("the focus in control " + std::to_string(id), [&] {
+            return GetGUIThreadInfo(pi_.dwThreadId, &info) && info.hwndFocus == Item(id);
+        });
+        // The selection as the result packs it: pointers do not reach another process.
+        const DWORD selection = static_cast<DWORD>(SendMessageW(Item(id), EM_GETSEL, 0, 0));
+        const DWORD from = LOWORD(selection), to = HIWORD(selection);
+        if (from != 0 || to != WindowText(Item(id)).size())
+            throw Failure("the text of control " + std::to_string(id) + " is selected from " + std::to_string(from) +
+                          " to " + std::to_string(to) + ", not whole");
     }
 
     void ExpectCentred() {

@@ -16,8 +16,8 @@ objdump=$1 exe=$2
 # that connects to it beside the dialog) and tell whether
 # the run has the administrator's rights, and those that find the package's
 # program running from the installation folder, ask it to end and wait for it
-# (never TerminateProcess: nothing is ended by force). Every DLL here is a
-# known DLL.
+# (never TerminateProcess: nothing is ended by force), and the one that gives
+# the folder field the keyboard back. Every DLL here is a known DLL.
 declare -A allowed=(
   [KERNEL32.DLL]="
     CloseHandle CreateDirectoryA CreateFileA DeleteFileA ExitProcess FindResourceA
@@ -36,7 +36,7 @@ declare -A allowed=(
     CheckDlgButton DialogBoxParamW EnableWindow EndDialog GetDlgItem
     GetSystemMetrics GetWindowRect GetWindowTextW IsDlgButtonChecked MessageBoxW MoveWindow
     SetWindowTextA SetWindowTextW ShowWindow wsprintfA wsprintfW
-    EnumWindows GetWindowThreadProcessId SendMessageTimeoutW PostMessageW
+    EnumWindows GetWindowThreadProcessId SendMessageTimeoutW PostMessageW IsWindow SendMessageW
     MsgWaitForMultipleObjects PeekMessageW TranslateMessage DispatchMessageW"
   [SHELL32.DLL]="SHBrowseForFolderW SHGetMalloc SHGetPathFromIDListW SHGetSpecialFolderLocation"
   [OLE32.DLL]="CoCreateInstance CoInitialize CoInitializeEx CoUninitialize CoTaskMemFree"

@@ -235,6 +235,14 @@ $(installed_checks "$pf\\Zorvik")
 EOF
   check_installed "$pf_unix/Zorvik"
   check_no_temp_files
+  # A folder of 200 characters, beyond the 127 bytes of the open-file record.
+  long=$(printf 'L%.0s' $(seq 197))
+  drive "$installer_win" <<EOF
+set-folder C:\\$long
+click 1
+$(installed_checks "C:\\$long")
+EOF
+  check_folder_files "$c/$long"
   ;;
 
 registry_exepath)
@@ -345,6 +353,7 @@ expect-disabled 1
 expect-disabled 2
 answer ok
 expect-input-state
+expect-focus 1000
 expect-folder Q:\Zorvik
 expect-checked 1001 1
 expect-checked 1002 0

@@ -3,6 +3,7 @@
 #include "engine_test_support.h"
 #include "platform_hooks.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "resource.h"
@@ -41,9 +42,10 @@ struct RootRecorder {
 
 const UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
 
-// The longest file name of the package, and the platform's open-file record,
-// which takes paths of at most 127 bytes.
-const size_t kLongestFolder = 127 - 1 - std::strlen(PackageTable[kLongestNameEntry].fileName);
+// The longest file name of the package (and the 8.3 name CreateDirectoryA
+// keeps room for), within a path buffer.
+const size_t kLongestFolder =
+    MAX_PATH - 1 - 1 - std::max<size_t>(12, std::strlen(PackageTable[kLongestNameEntry].fileName));
 
 std::string FolderOfLength(const std::string &base, size_t length) {
     std::string f = base + "\\";
@@ -208,7 +210,7 @@ TEST_F(FoldersTest, FolderTooLongForItsPathsIsRefusedBeforeAnythingIsMade) {
     std::string tooLong = FolderOfLength(base, kLongestFolder + 1);
     EXPECT_EQ(0, Run(tooLong));
     ASSERT_EQ(1u, boxes->boxes().size());
-    EXPECT_EQ(Format("%sフォルダが作成できません。", tooLong), boxes->boxes()[0].text);
+    EXPECT_EQ(Format("%sフォルダのパスが長すぎます。", tooLong), boxes->boxes()[0].text);
     EXPECT_TRUE(mkdir.Attempts().empty());
     EXPECT_TRUE(TempNames().empty());
     EXPECT_TRUE(dialog.InInputState());
@@ -220,8 +222,9 @@ TEST_F(FoldersTest, FolderTooLongForItsPathsIsRefusedBeforeAnythingIsMade) {
     EXPECT_TRUE(mkdir.Attempts().empty());
     EXPECT_FALSE(FolderExists(base));
 
-    // One byte shorter is the longest folder that works: the platform opens
-    // every destination in it, the longest name included.
+    // One byte shorter is the longest folder that works, far beyond the
+    // open-file record's 127 bytes: the placement opens every destination in
+    // it, the longest name included.
     boxes->clear();
     std::string longest = FolderOfLength(base, kLongestFolder);
     Answer({IDYES});

@@ -148,6 +148,12 @@ TEST_F(RunTest, StopGoesBackToInputAndTheNextRunStartsOver) {
     EXPECT_EQ("show 1008 5", states[8]);
     EXPECT_EQ("show 1008 0", states[17]);
     EXPECT_TRUE(dialog.InInputState());
+    // The keyboard is back in the folder field, its text selected whole.
+    DWORD from = 1, to = 0;
+    SendMessageW(dialog.item(IDC_FOLDER), EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    EXPECT_EQ(dialog.item(IDC_FOLDER), GetFocus());
+    EXPECT_EQ(0u, from);
+    EXPECT_EQ(static_cast<DWORD>(GetWindowTextLengthW(dialog.item(IDC_FOLDER))), to);
 
     ASSERT_EQ(1, Run(scratch / "again"));
     EXPECT_TRUE(dialog.InInstallingState());

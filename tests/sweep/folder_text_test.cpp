@@ -3,7 +3,7 @@
 // without touching the disk, so that every path the run composes is seen.
 // Every composed path must be the whole intended path (never a truncation),
 // terminated within MAX_PATH, and inside the folder, its parents, the system
-// folder, the program group or the desktop; only the folder itself is made
+// folder, the program group or the desktop; every folder the run makes is
 // protected; the folder buffer must not be written outside its 260 bytes.
 //
 // ZORVIK_SWEEP_SEED=<n> replays a seed; ZORVIK_SWEEP_TEXTS=<n> sets the count.
@@ -279,7 +279,7 @@ private:
     size_t TargetLength() {
         switch (Pick(6)) {
         case 0: return Pick(260);             // anywhere
-        case 1: return 100 + Pick(40);        // around the longest path the LZ functions take
+        case 1: return 230 + Pick(30);        // around the longest folder the run takes
         case 2: return 240 + Pick(20);        // near the buffer's end
         default: return Pick(90);             // ordinary lengths
         }
@@ -402,7 +402,7 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
     if (!BindLzLibrary()) FAIL() << "cannot bind lz32.dll";
     InstallHooks();
     INT32 savedOverwrite[PACKAGE_ENTRY_COUNT];
-    size_t longestName = 0;
+    size_t longestName = 12;   // CreateDirectoryA keeps room for an 8.3 name
     for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) {
         savedOverwrite[i] = PackageTable[i].overwrite;
         longestName = std::max(longestName, std::strlen(PackageTable[i].fileName));
@@ -467,14 +467,20 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
 
         bool inputState = IsWindowEnabled(GetDlgItem(dlg, IDOK)) &&
                           !(GetWindowLongA(GetDlgItem(dlg, IDC_PROGRESS), GWL_STYLE) & WS_VISIBLE);
-        const bool tooLong = trimmed.size() + 1 + longestName >= OFS_MAXPATHNAME;
+        // The folder and its longest file name within a path buffer, also made
+        // absolute (against the process's own current directory: the run asks
+        // GetFullPathNameA, which the recorders leave to the platform).
+        char fullPath[MAX_PATH];
+        const DWORD fullLength = GetFullPathNameA(trimmed.c_str(), MAX_PATH, fullPath, nullptr);
+        const bool tooLong = std::max<size_t>(trimmed.size(), fullLength) + 1 + longestName >= MAX_PATH;
 
         if (g_run.roots.empty()) {
             // Refused before anything: one message naming the folder, nothing made.
             ++refused;
             check(result == 0, index, folder, "a refused folder gave result 1");
-            check(g_run.boxes == std::vector<std::string>{Format(MSG_FOLDER_DENIED, trimmed)}, index, folder,
-                  "refusal message");
+            check(g_run.boxes == std::vector<std::string>{Format(fullLength ? MSG_FOLDER_TOO_LONG : MSG_FOLDER_DENIED,
+                                                                 trimmed)},
+                  index, folder, "refusal message");
             check(g_run.folders.empty() && g_run.creates.empty() && g_run.opens.empty(), index, folder,
                   "something was made for a refused folder");
         } else {
@@ -495,10 +501,9 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
         }
 
         // Folders: the folder itself first, then prefixes of it (the tree);
-        // nothing else, nothing cut short. Only the folder itself is protected.
+        // nothing else, nothing cut short. Every one of them is made protected.
         for (size_t k = 0; k < g_run.folders.size(); ++k)
-            check(g_run.protectedFolders[k] == (g_run.folders[k] == trimmed), index, folder,
-                  "\"" + Hex(g_run.folders[k]) + "\" made " + (g_run.protectedFolders[k] ? "protected" : "unprotected"));
+            check(g_run.protectedFolders[k], index, folder, "\"" + Hex(g_run.folders[k]) + "\" made unprotected");
         if (!g_run.folders.empty()) {
             check(g_run.folders[0] == trimmed, index, folder, "first folder made: \"" + Hex(g_run.folders[0]) + "\"");
             const std::vector<std::string> prefixes = TreePrefixes(trimmed);
