@@ -41,6 +41,14 @@ int CreateWideFolder(const WCHAR *path);
 // (Windows, system, 64-bit system). 1 to go on, 0 after the message.
 int CheckPayloads(void);
 int IsSystemFolder(const char *folder);
+// Once the installation folder exists: opened as itself, never through a
+// link, refused when it is a link of any kind or one of the system's own
+// folders, and then held until its last file is in place, shared for reading
+// and writing but not for deletion, so that no one renames, removes or
+// replaces it meanwhile; the new files are named inside it through that
+// handle. 0, or the message to stop with (a format naming the folder).
+const char *HoldInstallFolder(const char *folder);
+void KeepInstallFolder(HANDLE folder);
 // The volume serial number and file index of a file or folder; 0 when it
 // cannot be opened or says nothing. SameFile compares two of them.
 int PathIdentity(const char *path, BY_HANDLE_FILE_INFORMATION *info);

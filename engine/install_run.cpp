@@ -167,6 +167,11 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     failure = MakeInstallFolder(folder);
     if (failure)
         return Stop(failure[0] ? failure : NULL, folder);
+    // What the run writes into is the folder checked now, when it exists,
+    // and held from here: the question above may have been open for long.
+    failure = HoldInstallFolder(folder);
+    if (failure)
+        return Stop(failure, folder);
     RemoveLeftovers(folder);
 
     // Every new file is made before any file is replaced: a run that cannot

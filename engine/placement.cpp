@@ -12,7 +12,13 @@
 // folder. Renames name files inside them through these handles.
 static HANDLE g_DestinationFolders[2] = { INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE };
 
-// The handle of a destination folder, opened at its first file.
+void KeepInstallFolder(HANDLE folder)
+{
+    g_DestinationFolders[0] = folder;
+}
+
+// The handle of a destination folder, opened at its first file (the
+// installation folder's is held from its check on).
 static HANDLE DestinationFolder(int system, const char *path)
 {
     HANDLE *folder = &g_DestinationFolders[system != 0];

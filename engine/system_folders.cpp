@@ -5,6 +5,7 @@
 // segments, a trailing backslash, a short name, and the system folder that a
 // 32-bit process sees under another name on 64-bit Windows.
 #include "engine.h"
+#include "messages.h"
 
 #ifndef FILE_READ_ATTRIBUTES
 #define FILE_READ_ATTRIBUTES 0x0080
@@ -29,28 +30,66 @@ int SameFile(const BY_HANDLE_FILE_INFORMATION *a, const BY_HANDLE_FILE_INFORMATI
         && a->nFileIndexLow == b->nFileIndexLow;
 }
 
-int IsSystemFolder(const char *folder)
+// Whether a folder's identity is one of the system's own folders: the
+// Windows folder, the system folder (for a 32-bit process on 64-bit Windows,
+// the 32-bit one), and the 64-bit one, which such a process reaches as
+// Windows\Sysnative; elsewhere that name does not exist.
+static int IsSystemIdentity(const BY_HANDLE_FILE_INFORMATION *target)
 {
     static const char native[] = "\\Sysnative";
-    BY_HANDLE_FILE_INFORMATION target, system;
+    BY_HANDLE_FILE_INFORMATION system;
     char path[MAX_PATH + sizeof(native)];
     UINT length;
     int i;
 
-    // A folder that does not exist yet is none of them. The others: the
-    // Windows folder, the system folder (for a 32-bit process on 64-bit
-    // Windows, the 32-bit one), and the 64-bit one, which such a process
-    // reaches as Windows\Sysnative; elsewhere that name does not exist.
-    if (!PathIdentity(folder, &target))
-        return 0;
     for (i = 0; i < 3; i++) {
         length = i == 1 ? GetSystemDirectoryA(path, MAX_PATH) : GetSystemWindowsDirectoryA(path, MAX_PATH);
         if (length == 0 || length >= MAX_PATH)
             continue;
         if (i == 2)
             lstrcatA(path, native);
-        if (PathIdentity(path, &system) && SameFile(&system, &target))
+        if (PathIdentity(path, &system) && SameFile(&system, target))
             return 1;
     }
+    return 0;
+}
+
+int IsSystemFolder(const char *folder)
+{
+    BY_HANDLE_FILE_INFORMATION target;
+
+    // A folder that does not exist yet is none of them.
+    return PathIdentity(folder, &target) && IsSystemIdentity(&target);
+}
+
+const char *HoldInstallFolder(const char *folder)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD attributes;
+    HANDLE held;
+
+    // The folder itself, not what a link there points to. Windows opens a
+    // junction or symbolic link itself and says so in its attributes; Wine
+    // follows a Unix link to its target and says so only in the attributes
+    // of the name.
+    held = CreateFileA(folder, FILE_TRAVERSE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (held == INVALID_HANDLE_VALUE)
+        return MSG_FOLDER_DENIED;
+    attributes = GetFileAttributesA(folder);
+    if (!GetFileInformationByHandle(held, &info)) {
+        CloseHandle(held);
+        return MSG_FOLDER_DENIED;
+    }
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        || (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+        CloseHandle(held);
+        return MSG_FOLDER_IS_LINK;
+    }
+    if (IsSystemIdentity(&info)) {
+        CloseHandle(held);
+        return MSG_SYSTEM_FOLDER;
+    }
+    KeepInstallFolder(held);
     return 0;
 }

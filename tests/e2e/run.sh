@@ -383,6 +383,36 @@ EOF
   check_no_temp_files
   ;;
 
+folder_link)
+  # While the question about a missing folder is open, another program makes
+  # its parent and, in it, a link to the system folder at the folder's name
+  # (on Windows a junction, which any account may make where it may write).
+  # The run refuses it: nothing written into the link's target, nothing of
+  # the run left.
+  listing_sys=$(ls -l --time-style=+%s.%N "$sys32")
+  drive "$installer_win" <<EOF &
+set-folder C:\Tools\Zorvik
+click 1
+expect-box C:\Tools\Zorvikフォルダはありません。作成しますか？
+mark $(zorvik_winpath "$root/asked")
+wait-file $(zorvik_winpath "$root/linked")
+answer yes
+expect-box C:\Tools\Zorvikは別の場所へのリンクです。インストールできません。
+answer ok
+expect-input-state
+click 2
+expect-exit 0
+expect-not-launched
+EOF
+  asking=$!
+  for _ in $(seq 300); do [ -e "$root/asked" ] && break; sleep 0.1; done
+  mkdir -p "$c/Tools"; ln -s "$sys32" "$c/Tools/Zorvik"; touch "$root/linked"
+  wait $asking || fail "the driver reported a failure"
+  [ "$(ls -l --time-style=+%s.%N "$sys32")" = "$listing_sys" ] || fail "the system folder was changed"
+  [ -z "$(find "$c" -name Zorvik.lnk)" ] || fail "a link was created"
+  check_no_temp_files
+  ;;
+
 dbcs_folder)
   # 表 is 0x95 0x5C in code page 932: its second byte has the value of a backslash.
   record_system_runtime

@@ -30,6 +30,7 @@ using LockResourceHook = COUNTED(LockResource);
 using MakeFolder = COUNTED(CreateDirectoryA);
 using MakeWideFolder = COUNTED(CreateDirectoryW);
 using OpenFileHook = COUNTED(OpenFile);
+using PlainAttributes = COUNTED(GetFileAttributesA);
 using SizeofResourceHook = COUNTED(SizeofResource);
 using SystemDirectory = COUNTED(GetSystemDirectoryA);
 using SystemWindowsDirectory = COUNTED(GetSystemWindowsDirectoryA);
@@ -63,6 +64,7 @@ using WriteWideText = COUNTED(SetWindowTextW);
 using ListWindows = COUNTED(EnumWindows);
 using SendTimeout = COUNTED(SendMessageTimeoutW);
 using PostHook = COUNTED(PostMessageW);
+using SendHook = COUNTED(SendMessageW);
 
 // Shell, COM and registry.
 using BrowseHook = COUNTED(SHBrowseForFolderW);

@@ -368,12 +368,16 @@ void InstallHooks() {
                                         "INVALID_HANDLE_VALUE (ERROR_FILE_EXISTS), the name is taken"};
     // mode 1: a folder opened only to read what identifies it, which makes
     // nothing; 2: a destination folder, whose handle names its files; 3: a new
-    // file beside a destination; 4: a destination's old file, to be renamed.
+    // file beside a destination; 4: a destination's old file, to be renamed;
+    // 5: the installation folder opened as itself, to be checked and held.
     CreateFileHook::inspect = [](CallRecord &r, LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                  DWORD disposition, DWORD flags, HANDLE) {
         r.path = Hooks::CheckedPath(CreateFileHook::counter, path);
         const bool folder = disposition == OPEN_EXISTING && (flags & FILE_FLAG_BACKUP_SEMANTICS);
-        r.mode = folder ? (access == FILE_READ_ATTRIBUTES ? 1 : 2) : disposition == CREATE_NEW ? 3 : 4;
+        r.mode = folder ? (flags & FILE_FLAG_OPEN_REPARSE_POINT ? 5 : access == FILE_READ_ATTRIBUTES ? 1 : 2)
+                        : disposition == CREATE_NEW ? 3 : 4;
+        if (r.mode == 5 && (share & (FILE_SHARE_DELETE)))
+            Hooks::Violation("the installation folder held sharing its deletion");
         if (r.mode == 3 && (share != 0 || (sa && sa->bInheritHandle) || !(access & DELETE)))
             Hooks::Violation("a new file made shared, inheritable or without the right to rename it: " + r.path);
         if (r.mode == 4 && (share & FILE_SHARE_DELETE))
@@ -394,7 +398,7 @@ void InstallHooks() {
         g_run.handlesOpen.insert(h);
         const std::string p = path;
         const std::string dir = p.substr(0, p.rfind('\\'));
-        if (r.mode == 2) g_run.folders[h] = p;
+        if (r.mode == 2 || r.mode == 5) g_run.folders[h] = p;
         if (r.mode == 3 && Hooks::entry >= 0 && Hooks::entry < PACKAGE_ENTRY_COUNT)
             g_run.dests[h] = {dir + "\\" + PackageTable[Hooks::entry].fileName, Hooks::entry};
         if (r.mode == 4) g_run.dests[h] = {p, Hooks::entry};
@@ -466,6 +470,17 @@ void InstallHooks() {
     FindEnd::fail = [](int, HANDLE h) -> BOOL {
         FindEnd::real(h);
         return FALSE;
+    };
+
+    // The held folder's name is asked whether it is a link.
+    add(PlainAttributes::Install("kernel32.dll", "GetFileAttributesA"));
+    PlainAttributes::counter.variants = {"INVALID_FILE_ATTRIBUTES (ERROR_ACCESS_DENIED)"};
+    PlainAttributes::inspect = [](CallRecord &r, LPCSTR path) {
+        r.path = Hooks::CheckedPath(PlainAttributes::counter, path);
+    };
+    PlainAttributes::fail = [](int, LPCSTR) -> DWORD {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_FILE_ATTRIBUTES;
     };
 
     add(FileInformation::Install("kernel32.dll", "GetFileInformationByHandle"));
@@ -1339,6 +1354,8 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
         const std::string work = call.path.substr(0, call.path.rfind('\\') + 1) + entryName();
         if (call.mode == 1 || call.mode == 4)
             goOn("");   // a folder that cannot be opened is none of the system's; an old file is asked again
+        else if (call.mode == 5)
+            stop(Format(MSG_FOLDER_DENIED, folder));   // the folder cannot be checked and held
         else if (call.mode == 2)
             stop(Format(MSG_NOT_WRITTEN, path + "\\" + entryName()));   // no folder to make the new file in
         else if (variant == 0)
@@ -1359,6 +1376,9 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
             stop(Format(MSG_NOT_WRITTEN, entryName()));
         else
             goOn("");   // the system folder is then no folder to compare with
+    } else if (fn == &FileInformation::counter && cleanIndex > 0 &&
+               clean.trace[cleanIndex - 1].function == &CreateFileHook::counter && clean.trace[cleanIndex - 1].mode == 5) {
+        stop(Format(MSG_FOLDER_DENIED, folder));   // the held folder says nothing of itself
     } else if (fn == &OpenFileHook::counter) {
         // A runtime library in the system folder that is not seen goes there
         // again, where its name is taken: the entry is left as it was.
@@ -1674,6 +1694,7 @@ void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std
             auto [own, ownName] = inside(full, {&l.folderAbs});
             check(c.mode != 2 || full == Lower(l.folderAbs) || full == Lower(l.sys),
                   "a folder other than the destinations' opened: " + c.path);
+            check(c.mode != 5 || full == Lower(l.folderAbs), "a folder other than the installation folder held: " + c.path);
             check(c.mode != 3 || (in && name.rfind("zin", 0) == 0), "a new file outside the destinations' folders: " + c.path);
             check(c.mode != 4 || (own && names.count(ownName)),
                   "a file opened to be replaced outside the installation folder: " + c.path);
