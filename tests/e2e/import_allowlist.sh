@@ -26,7 +26,7 @@ declare -A allowed=(
     SizeofResource WinExec WriteFile lstrcatA lstrcmpiA lstrcpyA lstrcpynA lstrlenA
     FreeLibrary GetModuleHandleA GetProcAddress LoadLibraryA LoadLibraryExA
     IsDBCSLeadByte
-    GetFullPathNameA FlushFileBuffers GetFileSize FindFirstFileA FindNextFileA FindClose
+    GetFullPathNameA FlushFileBuffers GetFileSize FindFirstFileA FindNextFileA FindClose GetFileAttributesA
     GetTempPathW GetTempFileNameW CreateFileW SetFilePointer CreateDirectoryW
     WideCharToMultiByte lstrcatW lstrlenW GetFileInformationByHandle GetSystemWindowsDirectoryA
     lstrcpyW GetACP

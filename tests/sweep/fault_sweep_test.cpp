@@ -1376,8 +1376,8 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
             stop(Format(MSG_NOT_WRITTEN, entryName()));
         else
             goOn("");   // the system folder is then no folder to compare with
-    } else if (fn == &FileInformation::counter && cleanIndex > 0 &&
-               clean.trace[cleanIndex - 1].function == &CreateFileHook::counter && clean.trace[cleanIndex - 1].mode == 5) {
+    } else if (fn == &FileInformation::counter && cleanIndex > 1 &&
+               clean.trace[cleanIndex - 2].function == &CreateFileHook::counter && clean.trace[cleanIndex - 2].mode == 5) {
         stop(Format(MSG_FOLDER_DENIED, folder));   // the held folder says nothing of itself
     } else if (fn == &OpenFileHook::counter) {
         // A runtime library in the system folder that is not seen goes there
