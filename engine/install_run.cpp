@@ -72,6 +72,24 @@ static const char *MakeInstallFolder(const char *folder)
     return "";
 }
 
+// In a folder that holds no program of an earlier installation, a file of one
+// of the package's names is the user's own: it is replaced only once the user
+// agrees. An update asks nothing. 1 to go on.
+static int ForeignFilesAgreed(const char *folder)
+{
+    char path[MAX_PATH];
+    int length = lstrlenA(folder), i;
+
+    lstrcpyA(path, folder);
+    for (i = 0; i < PACKAGE_ENTRY_COUNT; i++) {
+        path[length] = '\0';
+        if (!AppendPathName(path, PackageTable[i].fileName) || GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+            continue;
+        return i == 0 || ShowMessage(MSG_FOREIGN_FILES_ASK, folder, 0, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    }
+    return 1;
+}
+
 // Whether the composed paths of a run fit for this folder: the folder, a
 // backslash and the longest file name (or the name of a file of the run beside
 // a destination), also once the folder is made absolute, within a path buffer;
@@ -173,6 +191,8 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     if (failure)
         return Stop(failure, folder);
     RemoveLeftovers(folder);
+    if (!ForeignFilesAgreed(folder))
+        return Stop(NULL, NULL);
 
     // Every new file is made before any file is replaced: a run that cannot
     // make one (a full drive) leaves the installation as it found it.

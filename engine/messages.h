@@ -24,6 +24,7 @@
 #define MSG_NOT_INSTALLED       "%sがインストールませんでした。"
 #define MSG_DAMAGED             "インストーラが壊れています。もう一度入手してください。"
 #define MSG_SYSTEM_FOLDER       "%sにはインストールできません。"
+#define MSG_FOREIGN_FILES_ASK   "%sフォルダには同じ名前のファイルがあります。置き換えてインストールしますか？"
 #define MSG_FOLDER_IS_LINK      "%sは別の場所へのリンクです。インストールできません。"
 #define MSG_UNUSABLE_NAME       "このフォルダの名前には使えない文字が含まれています。"
 #define MSG_BROWSE_TITLE        "フォルダの選択"

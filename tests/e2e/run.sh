@@ -413,6 +413,36 @@ EOF
   check_no_temp_files
   ;;
 
+foreign_files)
+  # A folder of the user's own, with a file of one of the package's names and
+  # no program of an earlier installation: the user is asked; No leaves the
+  # folder as it was, Yes installs.
+  own=${folder_files[2]}
+  mkdir -p "$c/Docs"; echo 'notes of my own' >"$c/Docs/$own"
+  ask='C:\Docsフォルダには同じ名前のファイルがあります。置き換えてインストールしますか？'
+  drive "$installer_win" <<EOF
+set-folder C:\Docs
+click 1
+expect-box $ask
+answer no
+expect-input-state
+expect-focus 1000
+click 2
+expect-exit 0
+EOF
+  [ "$(cat "$c/Docs/$own")" = 'notes of my own' ] && [ "$(ls "$c/Docs")" = "$own" ] ||
+    fail "the answer No changed the folder: $(ls "$c/Docs")"
+  record_system_runtime
+  drive "$installer_win" <<EOF
+set-folder C:\Docs
+click 1
+expect-box $ask
+answer yes
+$(installed_checks 'C:\Docs')
+EOF
+  check_installed "$c/Docs"
+  ;;
+
 dbcs_folder)
   # 表 is 0x95 0x5C in code page 932: its second byte has the value of a backslash.
   record_system_runtime

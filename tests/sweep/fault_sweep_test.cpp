@@ -1142,7 +1142,7 @@ std::string Trimmed(const std::string &folder) {
 
 // A question ends as the questions' formats end after their last argument.
 bool IsQuestion(const std::string &text) {
-    for (const char *format : {MSG_DISK_LOW_ASK, MSG_FOLDER_MISSING_ASK, MSG_PROGRAM_RUNNING_ASK}) {
+    for (const char *format : {MSG_DISK_LOW_ASK, MSG_FOLDER_MISSING_ASK, MSG_PROGRAM_RUNNING_ASK, MSG_FOREIGN_FILES_ASK}) {
         const std::string tail = std::strrchr(format, '%') + 2;
         if (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0) return true;
     }
@@ -1379,6 +1379,13 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
     } else if (fn == &FileInformation::counter && cleanIndex > 1 &&
                clean.trace[cleanIndex - 2].function == &CreateFileHook::counter && clean.trace[cleanIndex - 2].mode == 5) {
         stop(Format(MSG_FOLDER_DENIED, folder));   // the held folder says nothing of itself
+    } else if (fn == &PlainAttributes::counter) {
+        // The earlier installation's program not seen: the folder's files
+        // look like the user's own, and the user is asked (and agrees).
+        if (g_scenario->upgrade && Lower(call.path) == Lower(program))
+            goOn(Format(MSG_FOREIGN_FILES_ASK, folder));
+        else
+            goOn("");
     } else if (fn == &OpenFileHook::counter) {
         // A runtime library in the system folder that is not seen goes there
         // again, where its name is taken: the entry is left as it was.
