@@ -690,6 +690,8 @@ EOF
   before=$(listing "$folder")
   drive "$installer_win" <<EOF
 click 1
+expect-box C:\Program Files\Zorvikフォルダには同じ名前のファイルがあります。置き換えてインストールしますか？
+answer yes
 expect-box C:\Program Files\Zorvik\\${text_file}が書き込めませんでした。
 answer ok
 expect-input-state

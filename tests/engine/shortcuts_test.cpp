@@ -152,6 +152,7 @@ TEST_F(ShortcutsTest, ARunLinksToTheInstalledProgramOnlyWhenComplete) {
     std::string folder = scratch / "inst";
     CreateDirectoryA(folder.c_str(), nullptr);
     const std::string second = folder + "\\" + PackageTable[1].fileName;
+    WriteWholeFile(folder + "\\" + PackageTable[0].fileName, "an earlier program");   // an update: no question
     WriteWholeFile(second, "kept");
     SetFileAttributesA(second.c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(0, Run(folder, 1, 1));

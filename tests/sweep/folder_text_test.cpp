@@ -180,7 +180,9 @@ void InstallHooks() {
             struct Rename { BOOLEAN replace; HANDLE folder; ULONG length; WCHAR name[1]; };
             const Rename *r = static_cast<const Rename *>(info);
             if (r->replace) Hooks::Violation("a rename that replaces");
-            g_run.moves.push_back(g_run.files[r->folder] + "\\" +
+            // A drive root is held with its backslash; its files are named without a second one.
+            const std::string &dir = g_run.files[r->folder];
+            g_run.moves.push_back((dir.size() == 3 && dir[1] == ':' ? dir.substr(0, 2) : dir) + "\\" +
                                   Narrow(std::wstring(r->name, r->length / sizeof(WCHAR))));
         }
         return 0;
