@@ -48,6 +48,7 @@ struct TextRun {
     int nextLz = 1;
     UINT_PTR nextHandle = 0x7B00;
     std::vector<HWND> focused;   // the controls the run gave the keyboard to
+    std::string trimmed;         // the folder text without its trailing backslash
     std::map<const void *, int> lists;
 };
 TextRun g_run;
@@ -180,10 +181,10 @@ void InstallHooks() {
             struct Rename { BOOLEAN replace; HANDLE folder; ULONG length; WCHAR name[1]; };
             const Rename *r = static_cast<const Rename *>(info);
             if (r->replace) Hooks::Violation("a rename that replaces");
-            // A drive root is held with its backslash; its files are named without a second one.
+            // A drive root such as "C:" is held with its backslash: the folder its files are named in.
             const std::string &dir = g_run.files[r->folder];
-            g_run.moves.push_back((dir.size() == 3 && dir[1] == ':' ? dir.substr(0, 2) : dir) + "\\" +
-                                  Narrow(std::wstring(r->name, r->length / sizeof(WCHAR))));
+            g_run.moves.push_back((dir == g_run.trimmed + "\\" && g_run.trimmed.size() == 2 ? g_run.trimmed : dir) +
+                                  "\\" + Narrow(std::wstring(r->name, r->length / sizeof(WCHAR))));
         }
         return 0;
     };
@@ -463,6 +464,7 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
         g_run = TextRun();
         g_run.cwd = gen.Cwd();
         g_run.folderExists = gen.Pick(3) == 0;
+        g_run.trimmed = TrimOnce(folder);
         const int startMenu = gen.Pick(4) != 0, desktop = gen.Pick(4) != 0;
         g_linkEvents.clear();
         for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = savedOverwrite[i];
