@@ -161,7 +161,8 @@ int FirstColonIndex(const char *text);
 // three characters, four hex digits and ".tmp".
 #define WORK_FILE_NAME_LENGTH 11
 
-// Appends "\" and name to a MAX_PATH buffer; 0 (buffer unchanged) if it would not fit.
+// Appends "\" (unless the path ends with one: a drive root) and name to a
+// MAX_PATH buffer; 0 (buffer unchanged) if it would not fit.
 int AppendPathName(char *path, const char *name);
 
 // The LZ expand functions, bound at run time from the system folder by full

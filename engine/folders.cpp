@@ -35,9 +35,13 @@ int FirstColonIndex(const char *text)
 
 int AppendPathName(char *path, const char *name)
 {
+    int last = LastCharIndex(path);
+
     if (lstrlenA(path) + 1 + lstrlenA(name) >= MAX_PATH)
         return 0;
-    lstrcatA(path, "\\");
+    // A drive root ends with its backslash already.
+    if (last < 0 || path[last] != '\\')
+        lstrcatA(path, "\\");
     lstrcatA(path, name);
     return 1;
 }

@@ -90,35 +90,48 @@ static int ForeignFilesAgreed(const char *folder)
     return 1;
 }
 
-// Whether the composed paths of a run fit for this folder: the folder, a
-// backslash and the longest file name (or the name of a file of the run beside
-// a destination), also once the folder is made absolute, within a path buffer;
-// and the folder itself within what CreateDirectoryA takes (room for a file
-// name of eight and three characters). The placement opens no file of the
-// folder through the open-file record, whose 128 bytes would be less. Returns
-// the message to refuse the folder with, or 0.
-static const char *FolderFits(const char *folder)
+// The folder becomes the system's full path of it: made absolute against the
+// current directory, "." and ".." resolved, trailing dots and spaces dropped
+// as the system drops them; the checks, the files, the links and the start
+// all use that one path. cut: where a trailing backslash was removed (-1:
+// none), put back for the system to read, so that a drive root stays the
+// root ("C:" names the drive's current folder). The composed paths must fit:
+// the folder, a backslash and the longest file name (or the name of a file of
+// the run beside a destination) within a path buffer, and the folder itself
+// within what CreateDirectoryA takes (room for a file name of eight and three
+// characters); the placement opens no file of the folder through the
+// open-file record, whose 128 bytes would be less. Returns the message to
+// refuse the folder with (which names it as typed), or 0.
+static const char *TakeFullPath(char *folder, int cut)
 {
     char full[MAX_PATH];
-    DWORD fullLength;
-    int length = lstrlenA(folder);
-    int longestName = 8 + 1 + 3;
-    int i;
+    DWORD length;
+    int longestName = 8 + 1 + 3, last, i;
 
     for (i = 0; i < PACKAGE_ENTRY_COUNT; i++)
         if (lstrlenA(PackageTable[i].fileName) > longestName)
             longestName = lstrlenA(PackageTable[i].fileName);
 
-    fullLength = GetFullPathNameA(folder, MAX_PATH, full, NULL);
-    if (fullLength == 0)
+    if (cut >= 0)
+        folder[cut] = '\\';
+    length = GetFullPathNameA(folder, MAX_PATH, full, NULL);
+    if (cut >= 0)
+        folder[cut] = '\0';
+    if (length == 0)
         return MSG_FOLDER_DENIED;
-    if ((int)fullLength > length)
-        length = (int)fullLength;
-    if (length + 1 + longestName >= MAX_PATH)
+    if (length >= MAX_PATH)
         return MSG_FOLDER_TOO_LONG;
-    // The command line: the quoted launch path, a space and the arguments.
-    return length + 1 + longestName + 3 + lstrlenA(PackageConfig.LaunchArguments) < COMMAND_LINE_SIZE
-               ? 0 : MSG_FOLDER_TOO_LONG;
+    // One trailing backslash goes, but a drive root keeps its own.
+    last = LastCharIndex(full);
+    if (last > 0 && full[last] == '\\' && !(last == 2 && full[1] == ':')) {
+        full[last] = '\0';
+        length--;
+    }
+    if ((int)length + 1 + longestName >= MAX_PATH
+        || (int)length + 1 + longestName + 3 + lstrlenA(PackageConfig.LaunchArguments) >= COMMAND_LINE_SIZE)
+        return MSG_FOLDER_TOO_LONG;
+    lstrcpyA(folder, full);
+    return 0;
 }
 
 int OnStart(char *folder, int addToStartMenu, int addToDesktop)
@@ -140,14 +153,16 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     last = LastCharIndex(folder);
     if (last >= 0 && folder[last] == '\\')
         folder[last] = '\0';
+    else
+        last = -1;
 
     // A damaged installer writes nothing.
     if (!CheckPayloads())
         return Stop(NULL, NULL);
 
-    // Refuse a folder too long for the paths built from it, or one of the
-    // system's own, before anything is made.
-    failure = FolderFits(folder);
+    // The folder's full path from here on; refuse a folder too long for the
+    // paths built from it, or one of the system's own, before anything is made.
+    failure = TakeFullPath(folder, last);
     if (failure)
         return Stop(failure, folder);
     if (IsSystemFolder(folder))

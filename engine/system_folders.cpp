@@ -65,17 +65,9 @@ int IsSystemFolder(const char *folder)
 const char *HoldInstallFolder(const char *folder)
 {
     BY_HANDLE_FILE_INFORMATION info;
-    char root[4];
     DWORD attributes;
     HANDLE held;
 
-    // A drive root has lost its backslash ("C:", which names the drive's
-    // current folder): the files are written into the root, and the root is
-    // what is held.
-    if (lstrlenA(folder) == 2 && folder[1] == ':') {
-        wsprintfA(root, "%s\\", folder);
-        folder = root;
-    }
     // The folder itself, not what a link there points to. Windows opens a
     // junction or symbolic link itself and says so in its attributes; Wine
     // follows a Unix link to its target and says so only in the attributes

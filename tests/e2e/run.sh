@@ -243,6 +243,15 @@ click 1
 $(installed_checks "C:\\$long")
 EOF
   check_folder_files "$c/$long"
+  # A trailing dot and space go as the system drops them: the folder made is
+  # the folder written, and nothing else is made.
+  drive "$installer_win" <<EOF
+set-folder C:\\Zorvik. 
+click 1
+$(installed_checks 'C:\Zorvik')
+EOF
+  check_folder_files "$c/Zorvik"
+  [ -z "$(find "$c" -maxdepth 1 -name 'Zorvik?*')" ] || fail "a folder besides C:\\Zorvik: $(find "$c" -maxdepth 1 -name 'Zorvik?*')"
   ;;
 
 registry_exepath)
@@ -327,7 +336,7 @@ answer ok
 expect-input-state
 set-folder c:\WINDOWS\.\System32\\
 click 1
-expect-box c:\WINDOWS\.\System32にはインストールできません。
+expect-box c:\WINDOWS\System32にはインストールできません。
 answer ok
 expect-input-state
 click 2

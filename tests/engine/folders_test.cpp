@@ -144,6 +144,8 @@ TEST_F(FoldersTest, TrailingBackslashIsRemovedOnceAndTheRootComesFromTheFirstCol
     EXPECT_TRUE(boxes->boxes().empty());
 }
 
+// A relative folder is made absolute against the current directory, whose
+// drive it takes; the run names it, and writes into it, by that full path.
 TEST_F(FoldersTest, RelativeFolderTakesTheCurrentDirectorysDrive) {
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
@@ -155,8 +157,18 @@ TEST_F(FoldersTest, RelativeFolderTakesTheCurrentDirectorysDrive) {
     ASSERT_EQ(1, result);
     EXPECT_EQ(std::vector<std::string>{"C:\\"}, roots.Roots());
     ASSERT_EQ(1u, boxes->boxes().size());
-    EXPECT_EQ("Apps\\Zorvikフォルダはありません。作成しますか？", boxes->boxes()[0].text);
+    EXPECT_EQ(Format("%sフォルダはありません。作成しますか？", scratch / "Apps\\Zorvik"), boxes->boxes()[0].text);
+    EXPECT_EQ(scratch / "Apps\\Zorvik", folderAfter);
     ExpectInstalled(scratch / "Apps\\Zorvik", 0, kLastFolderEntry);
+    EXPECT_EQ(std::vector<std::string>{"\"" + (scratch / "Apps\\Zorvik\\") + PackageTable[0].fileName + "\" "},
+              CommandLines());
+
+    // Trailing dots and spaces go as the system drops them: the folder made
+    // is the folder written.
+    boxes->clear();
+    ASSERT_EQ(1, Run(scratch / "Dotted. "));
+    EXPECT_EQ(scratch / "Dotted", folderAfter);
+    ExpectInstalled(scratch / "Dotted", 0, kLastFolderEntry);
 }
 
 TEST_F(FoldersTest, MissingParentsAskAndNoStopsWithoutAMessage) {

@@ -202,7 +202,7 @@ TEST_F(RunTest, AProgramThatCannotStartIsReported) {
 }
 
 // The system's own folders are refused in every spelling before anything is
-// made, and their files are left alone.
+// made (each named by its full path), and their files are left alone.
 TEST_F(RunTest, TheSystemsOwnFoldersAreRefused) {
     const std::string library = system / PackageTable[kLastEntry].fileName;
     WriteWholeFile(library, "the system's own copy");
@@ -218,7 +218,11 @@ TEST_F(RunTest, TheSystemsOwnFoldersAreRefused) {
         boxes->clear();
         EXPECT_EQ(0, Run(folder));
         ASSERT_EQ(1u, boxes->boxes().size());
-        std::string shown = folder.back() == '\\' ? folder.substr(0, folder.size() - 1) : folder;
+        // Named by its full path, as the run takes it.
+        char full[MAX_PATH];
+        GetFullPathNameA(folder.c_str(), MAX_PATH, full, nullptr);
+        std::string shown = full;
+        if (shown.back() == '\\') shown.pop_back();
         EXPECT_EQ(Format("%sにはインストールできません。", shown), boxes->boxes()[0].text);
         EXPECT_TRUE(dialog.InInputState());
     }

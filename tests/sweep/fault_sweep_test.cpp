@@ -1160,7 +1160,8 @@ std::string LastBefore(const std::vector<CallRecord> &trace, size_t index, const
 Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const RunResult &run) {
     const CallRecord &call = clean.trace[cleanIndex];
     const Counter *const fn = call.function;
-    const std::string folder = Trimmed(g_layout.folderText);
+    // The run names the folder by its full path; only a refusal before it has one names it as typed.
+    const std::string typed = Trimmed(g_layout.folderText), folder = g_layout.folderAbs;
     Expected e;
     std::vector<std::string> before, after;
     for (const Box &b : clean.boxes) (b.traceIndex < cleanIndex ? before : after).push_back(b.text);
@@ -1261,7 +1262,7 @@ Expected Oracle(const RunResult &clean, size_t cleanIndex, int variant, const Ru
         if (entry == PACKAGE_ENTRY_COUNT)
             goOn("");   // the program's path for the desktop's shell: the run starts it itself
         else
-            stop(Format(MSG_FOLDER_DENIED, folder));
+            stop(Format(MSG_FOLDER_DENIED, typed));
     } else if (fn == &MakeFolder::counter) {
         if (call.phase == kPhaseStart && call.entry < 0 && call.number == 1) {
             if (variant == 0)
@@ -1510,8 +1511,7 @@ void CheckRun(Checker &check, const RunResult &r, const Expected &e, const std::
 void CheckRunIn(Checker &check, const RunResult &r, const Expected &e, const std::vector<std::string> &treeBefore) {
     const Layout &l = g_layout;
     const Scenario &s = *g_scenario;
-    const std::string folder = Trimmed(l.folderText);
-    const std::string launch = folder + "\\" + PackageTable[0].fileName;
+    const std::string launch = l.folderAbs + "\\" + PackageTable[0].fileName;
 
     // Result and start.
     check(r.result == e.result, "result " + std::to_string(r.result) + ", expected " + std::to_string(e.result));
@@ -1796,7 +1796,7 @@ protected:
         }
         // Links in the clean run: both written, pointing at the program.
         if (!s.relative) {
-            std::string expectedTarget = "path " + Trimmed(g_layout.folderText) + "\\" + PackageTable[0].fileName;
+            std::string expectedTarget = "path " + g_layout.folderAbs + "\\" + PackageTable[0].fileName;
             int saves = 0, paths = 0;
             for (const std::string &ev : clean.linkEvents) {
                 saves += ev.rfind("save ", 0) == 0;

@@ -48,7 +48,6 @@ struct TextRun {
     int nextLz = 1;
     UINT_PTR nextHandle = 0x7B00;
     std::vector<HWND> focused;   // the controls the run gave the keyboard to
-    std::string trimmed;         // the folder text without its trailing backslash
     std::map<const void *, int> lists;
 };
 TextRun g_run;
@@ -56,6 +55,8 @@ TextRun g_run;
 
 std::vector<Hooks::Installed> g_hooks;
 std::map<std::string, LONG> g_expanded;
+
+std::string TrimOnce(const std::string &s);
 
 void InstallHooks() {
     auto add = [](Hooks::Installed h) { g_hooks.push_back(std::move(h)); };
@@ -181,10 +182,9 @@ void InstallHooks() {
             struct Rename { BOOLEAN replace; HANDLE folder; ULONG length; WCHAR name[1]; };
             const Rename *r = static_cast<const Rename *>(info);
             if (r->replace) Hooks::Violation("a rename that replaces");
-            // A drive root such as "C:" is held with its backslash: the folder its files are named in.
-            const std::string &dir = g_run.files[r->folder];
-            g_run.moves.push_back((dir == g_run.trimmed + "\\" && g_run.trimmed.size() == 2 ? g_run.trimmed : dir) +
-                                  "\\" + Narrow(std::wstring(r->name, r->length / sizeof(WCHAR))));
+            // A drive root is held with its backslash, and its files have no second one.
+            g_run.moves.push_back(TrimOnce(g_run.files[r->folder]) + "\\" +
+                                  Narrow(std::wstring(r->name, r->length / sizeof(WCHAR))));
         }
         return 0;
     };
@@ -464,7 +464,6 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
         g_run = TextRun();
         g_run.cwd = gen.Cwd();
         g_run.folderExists = gen.Pick(3) == 0;
-        g_run.trimmed = TrimOnce(folder);
         const int startMenu = gen.Pick(4) != 0, desktop = gen.Pick(4) != 0;
         g_linkEvents.clear();
         for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i) PackageTable[i].overwrite = savedOverwrite[i];
@@ -483,12 +482,22 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
         Hooks::active = false;
 
         const std::string trimmed = TrimOnce(folder);
+        // The folder's full path, as the run takes it: the system's full form
+        // of the text as typed (against the process's own current directory:
+        // the recorders leave GetFullPathNameA to the platform), one trailing
+        // backslash dropped unless a drive root's.
+        char fullPath[2 * MAX_PATH];
+        const DWORD fullLength = GetFullPathNameA(folder.c_str(), sizeof fullPath, fullPath, nullptr);
+        std::string full = fullLength && fullLength < sizeof fullPath ? fullPath : "";
+        if (!(full.size() == 3 && full[1] == ':')) full = TrimOnce(full);
+        const bool tooLong = fullLength == 0 || fullLength >= MAX_PATH || full.size() + 1 + longestName >= MAX_PATH;
         bool guardsIntact = true;
         for (int i = 0; i < 16; ++i)
             guardsIntact = guardsIntact && guarded[i] == 0xA5 && guarded[16 + MAX_PATH + i] == 0xA5;
         check(guardsIntact, index, folder, "written outside the folder buffer");
-        check(std::string(buffer) == trimmed, index, folder, "the folder buffer holds \"" + Hex(buffer) + "\"");
-        for (size_t i = folder.size() + 1; i < MAX_PATH; ++i)
+        check(std::string(buffer) == (g_run.roots.empty() ? trimmed : full), index, folder,
+              "the folder buffer holds \"" + Hex(buffer) + "\"");
+        for (size_t i = std::max(folder.size(), full.size()) + 1; i < MAX_PATH; ++i)
             if (static_cast<unsigned char>(buffer[i]) != 0xEE) {
                 check(false, index, folder, "the unused part of the folder buffer was written");
                 break;
@@ -499,12 +508,6 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
 
         bool inputState = IsWindowEnabled(GetDlgItem(dlg, IDOK)) &&
                           !(GetWindowLongA(GetDlgItem(dlg, IDC_PROGRESS), GWL_STYLE) & WS_VISIBLE);
-        // The folder and its longest file name within a path buffer, also made
-        // absolute (against the process's own current directory: the run asks
-        // GetFullPathNameA, which the recorders leave to the platform).
-        char fullPath[MAX_PATH];
-        const DWORD fullLength = GetFullPathNameA(trimmed.c_str(), MAX_PATH, fullPath, nullptr);
-        const bool tooLong = std::max<size_t>(trimmed.size(), fullLength) + 1 + longestName >= MAX_PATH;
 
         if (g_run.roots.empty()) {
             // Refused before anything: one message naming the folder, nothing made.
@@ -522,11 +525,11 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
             std::vector<std::string> compared;
             for (const std::string &p : g_run.identities)
                 if (!systemFolders.count(p)) compared.push_back(p);
-            const std::vector<std::string> folderOnly{trimmed},
-                withProgram{trimmed, trimmed + "\\" + PackageTable[0].fileName};
+            const std::vector<std::string> folderOnly{full},
+                withProgram{full, TrimOnce(full) + "\\" + PackageTable[0].fileName};
             check(compared == folderOnly || compared == withProgram, index, folder,
                   "not the folder itself compared with the system's folders, and its program");
-            const std::string root = ExpectedRoot(trimmed, g_run.cwd);
+            const std::string root = ExpectedRoot(full, g_run.cwd);
             check(g_run.roots.size() == 1 && g_run.roots[0] == root, index, folder,
                   "drive root \"" + Hex(g_run.roots[0]) + "\", expected \"" + Hex(root) + "\"");
             if (result == 0 && g_run.folders.empty()) {
@@ -541,8 +544,8 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
         for (size_t k = 0; k < g_run.folders.size(); ++k)
             check(g_run.protectedFolders[k], index, folder, "\"" + Hex(g_run.folders[k]) + "\" made unprotected");
         if (!g_run.folders.empty()) {
-            check(g_run.folders[0] == trimmed, index, folder, "first folder made: \"" + Hex(g_run.folders[0]) + "\"");
-            const std::vector<std::string> prefixes = TreePrefixes(trimmed);
+            check(g_run.folders[0] == full, index, folder, "first folder made: \"" + Hex(g_run.folders[0]) + "\"");
+            const std::vector<std::string> prefixes = TreePrefixes(full);
             size_t k = 1, treeEnd = 1;
             if (!g_run.folderExists) {
                 for (size_t p = 0; p < prefixes.size() && k < g_run.folders.size(); ++p, ++k) {
@@ -565,12 +568,12 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
             const std::vector<std::string> &targets = g_run.moves;
             std::vector<std::string> expected;
             for (int i = 0; i < PACKAGE_ENTRY_COUNT; ++i)
-                expected.push_back((PackageTable[i].destination == DEST_SYSTEM_FOLDER ? std::string(kSystemDir) : trimmed) +
+                expected.push_back((PackageTable[i].destination == DEST_SYSTEM_FOLDER ? std::string(kSystemDir) : TrimOnce(full)) +
                                    "\\" + PackageTable[i].fileName);
             std::string got;
             for (const std::string &t : targets) got += "[" + Hex(t) + "]";
             check(targets == expected, index, folder, "destination paths differ from the intended ones: " + got);
-            const std::string launch = trimmed + "\\" + PackageTable[0].fileName;
+            const std::string launch = TrimOnce(full) + "\\" + PackageTable[0].fileName;
             check(g_run.commands == std::vector<std::string>{"\"" + launch + "\" "}, index, folder, "command line");
             std::vector<std::string> links;
             if (startMenu) links.push_back("save " + group + "\\" + PackageTable[0].startMenuLinkName + ".lnk");
@@ -584,7 +587,7 @@ TEST(FolderTexts, HostileFolderTextsThroughOnStart) {
             check(g_run.groups == (startMenu ? std::vector<std::string>{group} : std::vector<std::string>{}), index,
                   folder, "program group");
             std::vector<std::string> asked;
-            if (!g_run.folderExists) asked.push_back(Format(MSG_FOLDER_MISSING_ASK, trimmed));
+            if (!g_run.folderExists) asked.push_back(Format(MSG_FOLDER_MISSING_ASK, full));
             check(g_run.boxes == asked, index, folder, "messages of a successful run");
         } else {
             check(inputState, index, folder, "the dialog is not back in its input state");
