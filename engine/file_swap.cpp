@@ -247,7 +247,8 @@ static void RemoveLeftoversIn(const char *folder)
     lstrcpyA(path, folder);
     if (!AppendPathName(path, pattern))
         return;
-    length = lstrlenA(folder) + 1;
+    // Where the names go: after the folder and its backslash (a root's own).
+    length = lstrlenA(path) - lstrlenA(pattern);
     if (length + WORK_FILE_NAME_LENGTH >= MAX_PATH)
         return;
     search = FindFirstFileA(path, &found);

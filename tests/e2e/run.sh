@@ -541,6 +541,19 @@ expect-exit 0
 EOF
   [ "$(listing "$drive_f/Zorvik")" = "$before" ] || fail "the update that filled the drive changed the installation"
   check_no_temp_files "$drive_f"
+  # The drive's root as the folder, typed as F:\ (not F:, the drive's current
+  # folder), where a killed run left a file of its own.
+  rm -rf "$drive_f/filler" "$drive_f/Zorvik"
+  echo 'left by a killed run' >"$drive_f/ZIN0ABC.tmp"
+  drive "$installer_win" <<EOF
+set-folder F:\\
+click 1
+expect-box F:\ドライブはディスク容量が足りません(空き$(free_bytes "$drive_f")bytes)。よろしいですか？
+answer yes
+$(installed_checks 'F:')
+EOF
+  check_folder_files "$drive_f"
+  check_no_temp_files "$drive_f"
   ;;
 
 interrupted)
