@@ -83,10 +83,10 @@ const char *HoldInstallFolder(const char *folder)
     }
     // A drive root is the volume itself, never a link (under Wine every drive
     // letter is one, to its Unix folder).
+    attributes = (attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes) | info.dwFileAttributes;
     if (lstrlenA(folder) == 3 && folder[1] == ':')
-        attributes = info.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        || (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+        attributes &= ~FILE_ATTRIBUTE_REPARSE_POINT;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         CloseHandle(held);
         return MSG_FOLDER_IS_LINK;
     }

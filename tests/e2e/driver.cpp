@@ -204,22 +204,53 @@ std::wstring LinkTarget(const std::wstring &lnk) {
     return target;
 }
 
+// A thread of the driver beside the installer, as another program would run:
+// its loop runs until it is told to stop.
+class Background {
+public:
+    virtual ~Background() = default;
+
+protected:
+    void StartThread(const char *what) {
+        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+        if (!thread_) throw Failure(std::string("cannot start the ") + what + " thread");
+    }
+    // false when it was not running. Derived classes stop it in their own
+    // destructor, before the loop's members go.
+    bool StopThread() {
+        if (!thread_) return false;
+        stop_ = true;
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+        return true;
+    }
+    virtual void Loop() = 0;
+    std::atomic<bool> stop_{false};
+
+private:
+    static DWORD WINAPI Run(LPVOID self) {
+        static_cast<Background *>(self)->Loop();
+        return 0;
+    }
+    HANDLE thread_ = nullptr;
+};
+
 // Another program of the installer's user going for the files that the
 // installer keeps in the temporary folder: each file matching the pattern it
 // opens for reading and writing with full sharing and writes a different valid
 // SZDD stream into it, replaces with one of its own (ReplaceFile, which fails
 // on a name that is gone, unlike a rename) and deletes, as often as it can.
-class TempRacer {
+class TempRacer : public Background {
 public:
-    ~TempRacer() { Stop(); }
+    ~TempRacer() override { Stop(); }
 
     void Start(const std::wstring &pattern) {
         wchar_t dir[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, dir);
         dir_ = dir;
         pattern_ = pattern;
-        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
-        if (!thread_) throw Failure("cannot start the racing thread");
+        StartThread("racing");
     }
 
     void ExpectLost() {
@@ -234,11 +265,7 @@ private:
     static constexpr char kOther[] = "SZDD\x88\xF0\x27\x33" "A\0" "\x06\0\0\0" "\xFF" "raced\n";
 
     void Stop() {
-        if (!thread_) return;
-        stop_ = true;
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        thread_ = nullptr;
+        if (!StopThread()) return;
         DeleteFileW((dir_ + L"racer.szdd").c_str());
         Say("racer in " + Utf8(dir_) + ": saw " + std::to_string(seen_.size()) + " files, opened " +
             std::to_string(opened_.size()) + ", replaced " + std::to_string(replaced_.size()) + ", deleted " +
@@ -252,12 +279,7 @@ private:
         return ok;
     }
 
-    static DWORD WINAPI Run(LPVOID self) {
-        static_cast<TempRacer *>(self)->Loop();
-        return 0;
-    }
-
-    void Loop() {
+    void Loop() override {
         const std::wstring own = dir_ + L"racer.szdd";
         while (!stop_) {
             WIN32_FIND_DATAW fd;
@@ -285,48 +307,32 @@ private:
     }
 
     std::wstring dir_, pattern_;
-    HANDLE thread_ = nullptr;
-    std::atomic<bool> stop_{false};
     std::set<std::wstring> seen_, opened_, replaced_, deleted_;
 };
 
 // An on-access scanner: each version of a file (its name, creation and write
 // times, size) that appears in the folder is opened once, for 300 ms, as
 // scanners do, and without sharing its deletion, as many do.
-class Scanner {
+class Scanner : public Background {
 public:
-    ~Scanner() { Stop(); }
+    ~Scanner() override { StopThread(); }
 
     void Start(const std::wstring &folder) {
         folder_ = folder;
-        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
-        if (!thread_) throw Failure("cannot start the scanning thread");
+        StartThread("scanning");
     }
 
     // Waits up to the driver's time limit for the scanner to have held that many.
     void ExpectScanned(size_t least, DWORD timeoutMs) {
         for (DWORD start = GetTickCount(); held_ < least && GetTickCount() - start < timeoutMs;) Sleep(50);
-        Stop();
+        StopThread();
         Say("scanner in " + Utf8(folder_) + ": held " + std::to_string(held_.load()) + " files");
         if (held_ < least) throw Failure("the scanner held " + std::to_string(held_.load()) + " files, fewer than " +
                                          std::to_string(least));
     }
 
 private:
-    void Stop() {
-        if (!thread_) return;
-        stop_ = true;
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        thread_ = nullptr;
-    }
-
-    static DWORD WINAPI Run(LPVOID self) {
-        static_cast<Scanner *>(self)->Loop();
-        return 0;
-    }
-
-    void Loop() {
+    void Loop() override {
         while (!stop_) {
             WIN32_FIND_DATAW fd;
             HANDLE find = FindFirstFileW((folder_ + L"\\*").c_str(), &fd);
@@ -353,8 +359,6 @@ private:
     }
 
     std::wstring folder_;
-    HANDLE thread_ = nullptr;
-    std::atomic<bool> stop_{false};
     std::set<std::wstring> seen_;
     std::atomic<size_t> held_{0};
 };
