@@ -79,12 +79,14 @@ extern ModuleFileNameProc g_GetModuleFileNameExW;
 // for deletion: the system removes it however the process ends. Then
 // PlaceNewFiles puts them in place, all or none: each file it replaces is
 // kept under a name of the run, marked for deletion too, until the last is
-// in place; when one cannot be placed, those already placed go back. The run
+// in place; when one cannot be placed, those already placed go back (a
+// runtime library that appeared in the system folder meanwhile is made again
+// as the program's private copy, in folder). The run
 // then releases them (ReleaseNewFiles): the new files stay where they were
 // put, the replaced ones go. Each returns 1, or 0 after the message naming
 // the file; a release after a failure leaves the installation as it was.
 int PrepareEntry(int index, const char *folder, char *launchPath);
-int PlaceNewFiles(void);
+int PlaceNewFiles(const char *folder);
 void ReleaseNewFiles(void);
 // Files of a run that was killed while it put its files in place, in the
 // installation folder and the system folder: removed when no live run holds them.

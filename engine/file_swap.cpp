@@ -214,8 +214,9 @@ static void TakeBack(NewFile *n, const char *name)
     n->stage = 0;
 }
 
-int PlaceNewFiles(void)
+int PlaceNewFiles(const char *folder)
 {
+    char unused[MAX_PATH];
     DWORD error;
     int i, j;
 
@@ -223,11 +224,26 @@ int PlaceNewFiles(void)
         if (g_NewFiles[i].file == INVALID_HANDLE_VALUE)
             continue;
         error = PlaceOne(&g_NewFiles[i], PackageTable[i].fileName);
-        if (!error)
+        if (error == ERROR_ALREADY_EXISTS && PackageTable[i].destination == DEST_SYSTEM_FOLDER
+            && !PackageTable[i].overwrite) {
+            // Another installer put the library into the system folder since
+            // it was looked for: the program gets its private copy, as if the
+            // library had been there from the start. The run's own new file
+            // is marked for deletion again and goes with its handle.
+            CloseHandle(g_NewFiles[i].file);
+            g_NewFiles[i].file = INVALID_HANDLE_VALUE;
+            error = PrepareEntry(i, folder, unused) ? PlaceOne(&g_NewFiles[i], PackageTable[i].fileName) : 0;
+            if (!error && g_NewFiles[i].stage == NEW_PLACED)
+                continue;
+        } else if (!error) {
             continue;
+        }
         for (j = i; j >= 0; j--)
             if (g_NewFiles[j].file != INVALID_HANDLE_VALUE)
                 TakeBack(&g_NewFiles[j], PackageTable[j].fileName);
+        // A failed preparation has shown its message.
+        if (!error)
+            return 0;
         return ShowFailure(error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? MSG_FILE_IN_USE
                                                                                            : MSG_NOT_WRITTEN,
                            g_NewFiles[i].dest);

@@ -218,7 +218,7 @@ int OnStart(char *folder, int addToStartMenu, int addToDesktop)
     }
     // A running program's file cannot be replaced: it is closed now that
     // the update is ready, or nothing is replaced.
-    if (!CloseRunningProgram(folder) || !PlaceNewFiles())
+    if (!CloseRunningProgram(folder) || !PlaceNewFiles(folder))
         return Stop(NULL, NULL);
     ReleaseNewFiles();
     // The program runs as the person at the desktop: the desktop's shell is

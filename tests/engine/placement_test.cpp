@@ -93,6 +93,29 @@ TEST_F(PlacementTest, ARuntimeLibraryInTheSystemFolderGetsAPrivateCopy) {
     EXPECT_TRUE(SurvivingTempNames().empty());
 }
 
+// Another installer puts a library into the system folder after the run
+// looked for it: the program gets its private copy, as if the library had
+// been there from the start, and the other installer's file stays.
+TEST_F(PlacementTest, ALibraryThatAppearsBeforeItIsPlacedGetsAPrivateCopy) {
+    const std::string library = system / PackageTable[kLastEntry].fileName;
+    const std::string program = Dest(0);
+    CreateFileHook::inspect = [&](CallRecord &r, LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
+                                  DWORD, HANDLE) {
+        r.path = path;
+        // The program's old file opened to be replaced: placing has begun.
+        if (program == path && access & DELETE && !FileExists(library))
+            WriteWholeFile(library, "another installer's copy");
+    };
+    ASSERT_EQ(1, Run(Install()));
+    EXPECT_TRUE(boxes->boxes().empty());
+    EXPECT_EQ("another installer's copy", ReadWholeFile(library));
+    ExpectInstalled(Install(), kLastEntry, kLastEntry);
+    ExpectInstalled(system.path(), kFirstSystemEntry, kLastEntry - 1);
+    ExpectOnlyPackageFiles(system.path());
+    EXPECT_EQ(1, PackageTable[kLastEntry].overwrite);
+    EXPECT_TRUE(SurvivingTempNames().empty());
+}
+
 TEST_F(PlacementTest, TheChangedFlagLastsForLaterRunsInTheProcess) {
     const std::string library = system / PackageTable[kLastEntry].fileName;
     WriteWholeFile(library, "old");
