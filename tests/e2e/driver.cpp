@@ -2,6 +2,12 @@
 // script, and checks what a user would see. Exit code 0 when every step passed.
 //
 //   driver.exe [--desktop <name>] <installer.exe | -> <script.txt>
+//   driver.exe --two-windows <log>
+//
+// The second form stands in for a program with two top-level windows titled
+// Zorvik: the first lets the session end, the second refuses. Each window
+// appends "<window> <message> <wParam>" to <log> for every WM_QUERYENDSESSION,
+// WM_ENDSESSION and WM_CLOSE it gets, after a first line "ready".
 //
 // With --desktop the driver and the installer work on that desktop (a virtual
 // desktop made by `explorer /desktop=<name>,WxH`) instead of the default one.
@@ -957,7 +963,41 @@ std::wstring ArgW(int index) {
 
 }  // namespace
 
+// The program of --two-windows: runs until it is ended from outside.
+static FILE *g_twoWindowsLog;
+static LRESULT CALLBACK TwoWindowsProc(HWND h, UINT message, WPARAM w, LPARAM l) {
+    const char *name = message == WM_QUERYENDSESSION ? "query" : message == WM_ENDSESSION ? "end"
+                     : message == WM_CLOSE ? "close" : nullptr;
+    if (!name) return DefWindowProcW(h, message, w, l);
+    int refuses = GetWindowLongPtrW(h, GWLP_USERDATA) != 0;
+    fprintf(g_twoWindowsLog, "%d %s %u\n", refuses + 1, name, static_cast<unsigned>(w));
+    fflush(g_twoWindowsLog);
+    return message == WM_QUERYENDSESSION ? !refuses : 0;
+}
+
+static int TwoWindows(const char *log) {
+    g_twoWindowsLog = fopen(log, "w");
+    if (!g_twoWindowsLog) return 2;
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = TwoWindowsProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ZorvikTwoWindows";
+    RegisterClassW(&wc);
+    for (int i = 0; i < 2; ++i) {
+        HWND h = CreateWindowExW(0, wc.lpszClassName, L"Zorvik", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20 + 40 * i,
+                                 20 + 40 * i, 300, 200, nullptr, nullptr, wc.hInstance, nullptr);
+        if (!h) return 2;
+        SetWindowLongPtrW(h, GWLP_USERDATA, i);
+    }
+    fputs("ready\n", g_twoWindowsLog);
+    fflush(g_twoWindowsLog);
+    MSG m;
+    while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
+    return 0;
+}
+
 int main(int argc, char **argv) {
+    if (argc == 3 && std::string(argv[1]) == "--two-windows") return TwoWindows(argv[2]);
     int first = 1;
     std::wstring desktop;
     if (argc == 5 && std::string(argv[1]) == "--desktop") {

@@ -672,6 +672,31 @@ $(installed_checks 'C:\Zup')
 expect-launched C:\Other\\$program
 EOF
   check_folder_files "$c/Zup"
+  # A program with two windows, the second of which may not end now: every
+  # window is asked first, neither is told that the session ends or to
+  # close, and nothing is written.
+  mkdir "$c/Ztwo"; cp "$c/Zup"/* "$c/Ztwo/"; cp "$driver" "$c/Ztwo/$program"
+  wine 'C:\Ztwo\'"$program" --two-windows 'C:\two.log' >"$root/two.out" 2>&1 &
+  for _ in $(seq 300); do grep -qs ready "$c/two.log" && break; sleep 0.1; done
+  grep -qs ready "$c/two.log" || fail "the program with two windows did not start"
+  before=$(listing "$c/Ztwo")
+  drive "$installer_win" <<EOF
+set-folder C:\Ztwo
+click 1
+expect-box C:\Ztwo\\${program}が実行中です。終了してインストールを続けますか？
+answer yes
+expect-box C:\Ztwo\\${program}を終了できませんでした。終了してから、もう一度「インストール開始」をクリックしてください。
+answer ok
+expect-input-state
+click 2
+expect-exit 0
+EOF
+  [ "$(listing "$c/Ztwo")" = "$before" ] || fail "the update that a window refused changed the installation"
+  told=$(tr -d '\r' <"$c/two.log" | grep -v ready)
+  say "the two windows were told: $(tr '\n' ',' <<<"$told")"
+  [ "$(sort <<<"$told" | tr '\n' ,)" = "1 end 0,1 query 0,2 end 0,2 query 0," ] \
+    || fail "the two windows were not asked, then told that the session goes on, each once"
+  [ "$(cut -d' ' -f2 <<<"$told" | uniq | tr '\n' ,)" = "query,end," ] || fail "a window was told before both were asked"
   check_no_temp_files
   ;;
 
