@@ -252,6 +252,16 @@ $(installed_checks 'C:\Zorvik')
 EOF
   check_folder_files "$c/Zorvik"
   [ -z "$(find "$c" -maxdepth 1 -name 'Zorvik?*')" ] || fail "a folder besides C:\\Zorvik: $(find "$c" -maxdepth 1 -name 'Zorvik?*')"
+  # A relative folder, from a current directory of C:\: the program is
+  # started from, and the links name, its absolute path.
+  pushd "$c" >/dev/null
+  drive "$installer_win" <<EOF
+set-folder Zrel
+click 1
+$(installed_checks 'C:\Zrel')
+EOF
+  popd >/dev/null
+  check_folder_files "$c/Zrel"
   ;;
 
 registry_exepath)
