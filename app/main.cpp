@@ -39,8 +39,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
     return 0;
 }
 
-extern "C" void __stdcall ZorvikEntry(void)
+extern "C" __attribute__((no_stack_protector)) void __stdcall ZorvikEntry(void)
 {
+    InitStackGuard();
     RestrictDllSearch();
     ExitProcess(WinMain(GetModuleHandleA(NULL), NULL, NULL, SW_SHOWDEFAULT));
 }

@@ -10,6 +10,7 @@ import datetime
 import json
 import os
 import platform
+import random
 import re
 import shutil
 import statistics
@@ -37,6 +38,7 @@ SETTLE_S = 0.5        # between the warmup and the measured run
 WINDOW_GOAL = 0.65    # start → program window against NSIS with its interface
 PAGE_GOAL = 0.75      # start → dialog ready against NSIS's directory page shown
 DIALOG_GOAL = 1.05    # start → dialog ready against the baseline build
+STUB_GOAL = 30 * 1024  # the installer without its payloads: 30 KiB with the version resource and stack checks
 WIZARDS = ("NSIS zlib", "NSIS lzma")            # with their interface
 SILENT = ("NSIS zlib /S", "NSIS lzma /S")
 
@@ -50,6 +52,15 @@ def log(msg):
 def fail(msg):
     log(f"error: {msg}")
     sys.exit(1)
+
+
+def paired_ratio(ours, base):
+    """The median of the rounds' ratios, with its 95 % bootstrap interval
+    (the rounds resampled 2,000 times, a fixed seed): "0.999 [0.89, 1.13]"."""
+    ratios = [o / b for o, b in zip(ours, base)]
+    rng = random.Random(1)
+    boot = sorted(median([rng.choice(ratios) for _ in ratios]) for _ in range(2000))
+    return median(ratios), f"{median(ratios):.3f} [{boot[49]:.2f}, {boot[1949]:.2f}]"
 
 
 def median(values):
@@ -468,7 +479,7 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
     add(("1", f"Stub (installer minus its {sz['payloads']} payloads)",
          f"{sz['stub']:,} B ({kib(sz['stub'])})",
          f"{sz['nsis_minimal']:,} B ({kib(sz['nsis_minimal'])}, minimal NSIS, 1 small file)",
-         f"{sz['stub'] / sz['nsis_minimal']:.3f}", "report", "—"))
+         f"{sz['stub'] / sz['nsis_minimal']:.3f}", f"≤ {STUB_GOAL:,} B", yes(sz["stub"] <= STUB_GOAL)))
     add(("2", "Installer size vs NSIS zlib /SOLID", kib(sz["setup"]), kib(sz["nsis_zlib"]),
          f"{sz['setup'] / sz['nsis_zlib']:.3f}", "report", "—"))
     add(("2", "Installer size vs NSIS lzma /SOLID", kib(sz["setup"]), kib(sz["nsis_lzma"]),
@@ -521,17 +532,18 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
          *versus(inst_default, "shown_ms", "ms", WIZARDS, INSTALL_GOAL, "(≤ 1.0)")))
     if ab:
         ours, base = (median(ab[k]["click_ms"]) for k in (OURS, BASELINE))
-        paired = median([o / b for o, b in zip(ab[OURS]["click_ms"], ab[BASELINE]["click_ms"])])
+        paired, text = paired_ratio(ab[OURS]["click_ms"], ab[BASELINE]["click_ms"])
         add(("4", f"… start button pressed → installed program's window shown, against the baseline build "
-             f"(--baseline; {len(ab[OURS]['click_ms'])} rounds of both, ratio: median of the rounds' ratios)",
-             f"{ours:,.0f} ms", f"{base:,.0f} ms (baseline)", f"{paired:.3f}", f"≤ {a.ab_goal:.2f}",
+             f"(--baseline; {len(ab[OURS]['click_ms'])} rounds of both, ratio: median of the rounds' ratios "
+             f"[95 % bootstrap interval])",
+             f"{ours:,.0f} ms", f"{base:,.0f} ms (baseline)", text, f"≤ {a.ab_goal:.2f}",
              yes(paired <= a.ab_goal)))
         if BEFORE in ab:
             before = median(ab[BEFORE]["click_ms"])
-            paired = median([o / b for o, b in zip(ab[OURS]["click_ms"], ab[BEFORE]["click_ms"])])
+            paired, text = paired_ratio(ab[OURS]["click_ms"], ab[BEFORE]["click_ms"])
             add(("4", "… the same rounds, start button pressed → installed program's window shown, against "
                  "the build before this change (--baseline-before)", f"{ours:,.0f} ms",
-                 f"{before:,.0f} ms (before)", f"{paired:.3f}", f"≤ {a.before_goal:.2f}",
+                 f"{before:,.0f} ms (before)", text, f"≤ {a.before_goal:.2f}",
                  yes(paired <= a.before_goal)))
         # Work moved before the dialog shows is not hidden: the same rounds'
         # start → dialog ready and start → program window.
@@ -540,10 +552,10 @@ def report(a, m, sz, pkg, corp, opt, lz, inst, inst_default, imp, imp_nsis, elap
             if key not in ab[OURS]:
                 continue   # measurements of an earlier bench
             ours, base = (median(ab[k][key]) for k in (OURS, BASELINE))
-            paired = median([o / b for o, b in zip(ab[OURS][key], ab[BASELINE][key])])
+            paired, text = paired_ratio(ab[OURS][key], ab[BASELINE][key])
             goal = key == "pressed_ms"
             add(("4", f"… the same rounds, {what}", f"{ours:,.0f} ms", f"{base:,.0f} ms (baseline)",
-                 f"{paired:.3f}", f"≤ {DIALOG_GOAL}" if goal else "report",
+                 text, f"≤ {DIALOG_GOAL}" if goal else "report",
                  yes(paired <= DIALOG_GOAL) if goal else "—"))
     add(("4", f"… of which the payload check before the first write (CRC-32 of {check['bytes']:,} B)",
          f"{check['us']:,.0f} µs", "—", "", "report", "—"))

@@ -1,7 +1,7 @@
-# cmake -DENTRIES=id|name|source,... -DSYSTEM_FILES=a;b -DPAYLOAD_DIR=dir -DLIMIT=n -P PackageTable.cmake
-# Prints the package table and fails when the installation-folder files exceed LIMIT bytes.
+# cmake -DENTRIES=id|name|source,... -DSYSTEM_FILES=a;b -DPAYLOAD_DIR=dir -DLIMIT=n -DVERSION=v -P PackageTable.cmake
+# Prints the release's version and the package table and fails when the installation-folder files exceed LIMIT bytes.
 string(REPLACE "," ";" entries "${ENTRIES}")
-set(lines "index  id    file           dest  expanded  compressed\n")
+set(lines "Zorvik ${VERSION}\nindex  id    file           dest  expanded  compressed\n")
 set(index 0)
 set(sum 0)
 foreach(e IN LISTS entries)

@@ -27,7 +27,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     set(OSSLSIGNCODE osslsigncode)
   endif()
   if(NOT SIGN_DESCRIPTION)
-    set(SIGN_DESCRIPTION "Zorvik Setup")
+    message(FATAL_ERROR "sign: no description (the build passes the installer's file description)")
   endif()
 
   set(args sign -h sha256 -n "${SIGN_DESCRIPTION}")
@@ -133,6 +133,7 @@ function(zorvik_sign_target target)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DSIGN_FILE=$<TARGET_FILE:${target}> ${how}
             -DSIGN_TIMESTAMP_URL=${ZORVIK_SIGN_TIMESTAMP_URL}
+            "-DSIGN_DESCRIPTION=${ZORVIK_SETUP_DESCRIPTION}"
             -DOSSLSIGNCODE=${ZORVIK_OSSLSIGNCODE}
             -P ${ZORVIK_SIGNING_SCRIPT}
     COMMENT "Signing $<TARGET_FILE_NAME:${target}>"

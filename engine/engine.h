@@ -13,6 +13,9 @@ extern HWND g_hDlg;
 // The run: 1 when everything is placed and the program started, 0 after a
 // stop (its message, if any, has been shown).
 int OnStart(char *folder, int addToStartMenu, int addToDesktop);
+// Gives the stack checks' guard a random value where the loader has not;
+// the entry point calls it before any function with a check runs.
+void InitStackGuard(void);
 
 // Shared helpers.
 // Formats one of the run's texts (code page 932) with a name of the ANSI code

@@ -1,7 +1,8 @@
 // The compiled-in description of the package: which payload goes where.
 // This header is the one place the package is described: the installer, the
-// build (payload resources, package table, size check), the tests and the
-// bench all read PACKAGE_ENTRIES and PACKAGE_REQUIRED_SPACE from here.
+// build (payload resources, package table, size check, version information),
+// the tests and the bench all read PACKAGE_ENTRIES, PACKAGE_REQUIRED_SPACE
+// and PACKAGE_VERSION from here.
 #ifndef ZORVIK_PACKAGE_H
 #define ZORVIK_PACKAGE_H
 
@@ -34,6 +35,10 @@
 // The bytes the installation-folder files expand to at most: the space the
 // dialog states and the run asks for.
 #define PACKAGE_REQUIRED_SPACE 500000
+
+// The release's version, up to four dot-separated numbers: the installer's
+// and the program's version information carry it (the build reads it here).
+#define PACKAGE_VERSION "1.20"
 
 // Destination codes of a PackageEntry.
 #define DEST_INSTALL_FOLDER 'D'

@@ -59,7 +59,7 @@ function(zorvik_payload_resources target folder out)
     string(REPLACE ";" "," table "${table}")
     add_custom_command(OUTPUT ${out}/package-table.txt
       COMMAND ${CMAKE_COMMAND} "-DENTRIES=${table}" "-DSYSTEM_FILES=${ZORVIK_SYSTEM_FILES}"
-              -DPAYLOAD_DIR=${out} -DLIMIT=${P_LIMIT}
+              -DPAYLOAD_DIR=${out} -DLIMIT=${P_LIMIT} -DVERSION=${ZORVIK_VERSION}
               -P ${CMAKE_SOURCE_DIR}/cmake/PackageTable.cmake
       DEPENDS ${built} ${CMAKE_SOURCE_DIR}/cmake/PackageTable.cmake
       COMMENT "Checking the package" VERBATIM)

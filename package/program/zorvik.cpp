@@ -3,6 +3,8 @@
 // package's runtime libraries, because private copies of those may sit next to it.
 #include <windows.h>
 
+#include "zorvik_version.h"
+
 #define IDM_EXIT   100
 #define IDM_ABOUT  101
 
@@ -24,9 +26,9 @@ static const char *const g_Lines[] = {
 };
 
 static const char g_AboutText[] =
-    "Zorvik Version 1.20\r\n"
+    "Zorvik Version " ZORVIK_VERSION_TEXT "\r\n"
     "クリップボードとメモの整理ツール\r\n\r\n"
-    "Copyright (C) 1999-2001 Ostrevan";
+    ZORVIK_COPYRIGHT;
 
 static HFONT MakeFont(int height, int weight)
 {

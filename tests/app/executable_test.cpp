@@ -1,5 +1,7 @@
 // The built installer as it ships: exactly its resources, the dialog template
-// byte for byte, the icon images, and imports from the six system DLLs only.
+// byte for byte, the icon images, the version information, imports from the
+// six system DLLs only, and the loader's exploit mitigations. ZORVIK_SETUP_IMAGE
+// in the environment names another build of it to check (a signed one).
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -18,10 +20,11 @@
 #include "package.h"
 #include "resource.h"
 #include "scratch.h"
+#include "zorvik_version.h"
 
 namespace {
 
-const std::string kInstaller = HostPath(ZORVIK_SETUP_EXE);
+const std::string kInstaller = HostPath(getenv("ZORVIK_SETUP_IMAGE") ? getenv("ZORVIK_SETUP_IMAGE") : ZORVIK_SETUP_EXE);
 const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);  // 1041
 
 std::string Cp932(const wchar_t *wide, int length) {
@@ -139,7 +142,8 @@ TEST_F(Executable, CarriesExactlyTheDialogTheIconAndThePayloads) {
     ASSERT_EQ(count, 3);
     ASSERT_EQ(size, 6u + 3 * sizeof(GroupIconEntry));
 
-    std::set<Resource> expected = {{"#5", "#102", kJapanese}, {"#14", "#101", kJapanese}, {"#24", "#1", kJapanese}};
+    std::set<Resource> expected = {{"#5", "#102", kJapanese}, {"#14", "#101", kJapanese}, {"#24", "#1", kJapanese},
+                                   {"#16", "#1", kJapanese}};
     // Width, height, colours (0 = 256) and bits per pixel of the three images, in order.
     const int images[3][4] = {{32, 32, 16, 4}, {32, 32, 0, 8}, {16, 16, 16, 4}};
     for (int i = 0; i < 3; i++) {
@@ -264,6 +268,12 @@ public:
         std::memcpy(sections_.data(), sections, sections_.size() * sizeof(IMAGE_SECTION_HEADER));
     }
     const IMAGE_NT_HEADERS32 &nt() const { return nt_; }
+    const std::vector<IMAGE_SECTION_HEADER> &Sections() const { return sections_; }
+    const IMAGE_SECTION_HEADER *SectionOf(DWORD rva) const {
+        for (const IMAGE_SECTION_HEADER &s : sections_)
+            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.Misc.VirtualSize) return &s;
+        return nullptr;
+    }
     const char *At(DWORD rva) const {
         for (const IMAGE_SECTION_HEADER &s : sections_)
             if (rva >= s.VirtualAddress && rva < s.VirtualAddress + std::max(s.Misc.VirtualSize, s.SizeOfRawData))
@@ -316,6 +326,111 @@ TEST(ExecutableFile, GuiProgramImportingOnlyTheSixSystemDlls) {
         }
     }
     EXPECT_EQ(dlls, allowed);
+}
+
+// The version information of a file: its fixed part and its strings of
+// Japanese in UTF-16, the one translation it names.
+struct VersionInfo {
+    VS_FIXEDFILEINFO fixed{};
+    std::map<std::string, std::string> strings;
+    DWORD translation = 0;
+};
+
+VersionInfo ReadVersion(const std::string &file) {
+    VersionInfo v;
+    std::wstring path = Wide(file);
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    std::vector<BYTE> block(size);
+    if (!size || !GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return v;
+    void *p = nullptr;
+    UINT length = 0;
+    if (VerQueryValueW(block.data(), L"\\", &p, &length) && length == sizeof v.fixed) std::memcpy(&v.fixed, p, length);
+    if (VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &p, &length) && length == 4)
+        std::memcpy(&v.translation, p, 4);
+    for (const char *name : {"CompanyName", "FileDescription", "FileVersion", "InternalName", "LegalCopyright",
+                             "OriginalFilename", "ProductName", "ProductVersion"}) {
+        std::wstring key = L"\\StringFileInfo\\041104B0\\" + Wide(name);
+        if (VerQueryValueW(block.data(), key.c_str(), &p, &length) && length)
+            v.strings[name] = Narrow(static_cast<const wchar_t *>(p), CP_UTF8);
+    }
+    return v;
+}
+
+// The installer says what it is, with the release's version, and the
+// program it installs carries the same.
+TEST(ExecutableFile, VersionInformationOfTheInstallerAndItsProgram) {
+    const WORD numbers[4] = {ZORVIK_VERSION_NUMBERS};
+    const VersionInfo setup = ReadVersion(kInstaller), program = ReadVersion(PackageFile(PackageTable[0].fileName));
+    for (const VersionInfo *v : {&setup, &program}) {
+        SCOPED_TRACE(v == &setup ? "installer" : "program");
+        EXPECT_EQ(v->fixed.dwSignature, 0xFEEF04BDu);
+        EXPECT_EQ(v->fixed.dwFileVersionMS, MAKELONG(numbers[1], numbers[0]));
+        EXPECT_EQ(v->fixed.dwFileVersionLS, MAKELONG(numbers[3], numbers[2]));
+        EXPECT_EQ(v->fixed.dwProductVersionMS, v->fixed.dwFileVersionMS);
+        EXPECT_EQ(v->fixed.dwProductVersionLS, v->fixed.dwFileVersionLS);
+        EXPECT_EQ(v->fixed.dwFileType, static_cast<DWORD>(VFT_APP));
+        EXPECT_EQ(v->translation, MAKELONG(kJapanese, 1200u)) << "Japanese, UTF-16";
+        const std::map<std::string, std::string> &s = v->strings;
+        EXPECT_EQ(s.count("FileVersion") ? s.at("FileVersion") : "", ZORVIK_VERSION_TEXT);
+        EXPECT_EQ(s.count("ProductVersion") ? s.at("ProductVersion") : "", ZORVIK_VERSION_TEXT);
+        EXPECT_EQ(s.count("ProductName") ? s.at("ProductName") : "", "Zorvik");
+        EXPECT_EQ(s.count("CompanyName") ? s.at("CompanyName") : "", ZORVIK_COMPANY);
+        EXPECT_EQ(s.count("LegalCopyright") ? s.at("LegalCopyright") : "", ZORVIK_COPYRIGHT);
+    }
+    EXPECT_EQ(setup.strings.count("FileDescription") ? setup.strings.at("FileDescription") : "", ZORVIK_SETUP_DESCRIPTION);
+    EXPECT_EQ(setup.strings.count("OriginalFilename") ? setup.strings.at("OriginalFilename") : "",
+              ZORVIK_SETUP_NAME ".exe");
+    EXPECT_EQ(program.strings.count("OriginalFilename") ? program.strings.at("OriginalFilename") : "",
+              PackageTable[0].fileName);
+}
+
+// What the loader checks before it runs the installer with the
+// administrator's token: a relocatable image whose data does not execute,
+// that registers no exception handler, that is Terminal Server aware, and
+// whose stack checks' guard is the security cookie of a load configuration
+// that Windows 2000 and XP accept.
+TEST(ExecutableFile, ExploitMitigationsTheLoaderChecks) {
+    PeFile pe(ReadWholeFile(kInstaller));
+    const IMAGE_OPTIONAL_HEADER32 &o = pe.nt().OptionalHeader;
+    for (WORD flag : {IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, IMAGE_DLLCHARACTERISTICS_NX_COMPAT,
+                      IMAGE_DLLCHARACTERISTICS_NO_SEH, IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE})
+        EXPECT_TRUE(o.DllCharacteristics & flag) << std::hex << flag;
+    EXPECT_FALSE(pe.nt().FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+    EXPECT_NE(o.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u);
+
+    const IMAGE_DATA_DIRECTORY &d = o.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+    ASSERT_NE(d.VirtualAddress, 0u) << "no load configuration";
+    EXPECT_EQ(d.Size, 64u) << "the size Windows 2000 and XP require";
+    DWORD config[18];
+    std::memcpy(config, pe.At(d.VirtualAddress), sizeof config);
+    EXPECT_EQ(config[0], sizeof config) << "up to the handler table";
+    const DWORD cookie = config[15], handlerTable = config[16], handlerCount = config[17];
+    EXPECT_EQ(handlerTable, 0u);
+    EXPECT_EQ(handlerCount, 0u);
+    ASSERT_GE(cookie, o.ImageBase);
+    const IMAGE_SECTION_HEADER *holder = pe.SectionOf(cookie - o.ImageBase);
+    ASSERT_NE(holder, nullptr) << "the cookie lies outside the image";
+    EXPECT_TRUE(holder->Characteristics & IMAGE_SCN_MEM_WRITE) << "the cookie is not in writable data";
+    DWORD value;
+    std::memcpy(&value, pe.At(cookie - o.ImageBase), 4);
+    EXPECT_EQ(value, 0xBB40E64Eu) << "the compiler's default, which the loader replaces";
+
+    // No code registers a handler: nothing writes the head of the thread's
+    // handler chain (mov fs:[0], r32 / eax; pop fs:[0]).
+    for (const IMAGE_SECTION_HEADER &s : pe.Sections()) {
+        if (!(s.Characteristics & IMAGE_SCN_MEM_EXECUTE)) continue;
+        const auto *code = reinterpret_cast<const BYTE *>(pe.At(s.VirtualAddress));
+        const DWORD size = std::min(s.Misc.VirtualSize, s.SizeOfRawData);
+        for (DWORD i = 0; i + 6 < size; ++i) {
+            if (code[i] != 0x64) continue;
+            const BYTE *a = code + i + 1;
+            const bool moveEax = a[0] == 0xA3 && !a[1] && !a[2] && !a[3] && !a[4];
+            const bool move = (a[0] == 0x89 || a[0] == 0x8F) && (a[1] & 0xC7) == 0x05 && i + 7 < size && !a[2] &&
+                              !a[3] && !a[4] && !a[5];
+            EXPECT_FALSE(moveEax || move) << "an exception handler is registered at RVA " << std::hex
+                                          << s.VirtualAddress + i;
+        }
+    }
 }
 
 }  // namespace

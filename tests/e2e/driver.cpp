@@ -62,6 +62,8 @@
 //                                     scanner, opens every file of <folder> it has not seen in that
 //                                     version for 300 ms, sharing reading and writing, not deletion
 //   expect-scanned <n>                stop that thread; fail if it held fewer than <n> files
+//   expect-random-cookie <file>       the installer's security cookie is not the compiler's
+//                                     default; prints it and appends it to <file>
 //   hold <path>                       open the file sharing only reading until the driver ends
 //                                     (a viewer left open on it)
 //   mark <path>                       create an empty file (tells a watching script)
@@ -460,6 +462,7 @@ public:
         else if (command == "print-screen-metrics") PrintMetrics();
         else if (command == "expect-code-page") ExpectCodePage(std::stoul(rest));
         else if (command == "expect-texts") ExpectTexts(rest);
+        else if (command == "expect-random-cookie") ExpectRandomCookie(rest);
         else throw Failure("unknown command '" + command + "'");
     }
 
@@ -620,6 +623,40 @@ private:
         } catch (const Failure &) {
             throw Failure("control " + std::to_string(id) + " is " + (want ? "disabled" : "enabled"));
         }
+    }
+
+    // The running installer's security cookie, read where its load
+    // configuration names it: not the compiler's default; appended to a
+    // file, so that a scenario can compare two starts.
+    void ExpectRandomCookie(const std::string &record) {
+        NeedInstaller();
+        HMODULE modules[1];
+        DWORD needed = 0;
+        if (!EnumProcessModules(pi_.hProcess, modules, sizeof modules, &needed) || needed < sizeof modules[0])
+            throw Failure("cannot find the installer's image");
+        const BYTE *base = reinterpret_cast<const BYTE *>(modules[0]);
+        auto read = [&](const void *at, void *to, size_t size) {
+            SIZE_T got = 0;
+            if (!ReadProcessMemory(pi_.hProcess, at, to, size, &got) || got != size)
+                throw Failure("cannot read the installer's memory");
+        };
+        IMAGE_DOS_HEADER dos;
+        IMAGE_NT_HEADERS32 nt;
+        read(base, &dos, sizeof dos);
+        read(base + dos.e_lfanew, &nt, sizeof nt);
+        const IMAGE_DATA_DIRECTORY &d = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+        if (d.VirtualAddress == 0 || d.Size < 64) throw Failure("the installer has no load configuration");
+        DWORD cookieAddress = 0, cookie = 0;
+        read(base + d.VirtualAddress + 60, &cookieAddress, 4);
+        read(reinterpret_cast<const void *>(static_cast<UINT_PTR>(cookieAddress)), &cookie, 4);
+        char text[16];
+        snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(cookie));
+        if (cookie == 0xBB40E64EUL) throw Failure(std::string("the security cookie holds the compiler's default ") + text);
+        Say(std::string("security cookie ") + text);
+        FILE *out = _wfopen(Widen(record).c_str(), L"a");
+        if (!out) throw Failure("cannot append to " + record);
+        fprintf(out, "%s\n", text);
+        fclose(out);
     }
 
     // Wine keeps a window's drawing in a buffer that reaches the screen when one

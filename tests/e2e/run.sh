@@ -211,12 +211,20 @@ first_install)
   record_system_runtime
   drive "$installer_win" <<EOF
 $default_dialog_checks
+expect-random-cookie C:\cookies.txt
 click 1
 $(installed_checks "$pf\\Zorvik")
 EOF
   check_installed "$pf_unix/Zorvik"
   check_common_links
   check_no_temp_files
+  # The stack checks' guard is another random value at every start.
+  drive "$installer_win" <<EOF
+expect-random-cookie C:\cookies.txt
+click 2
+expect-exit 0
+EOF
+  [ "$(sort -u "$c/cookies.txt" | wc -l)" -eq 2 ] || fail "two starts had one security cookie: $(tr '\n' ' ' <"$c/cookies.txt")"
   ;;
 
 second_install)

@@ -246,3 +246,32 @@ TEST_F(FoldersTest, FolderTooLongForItsPathsIsRefusedBeforeAnythingIsMade) {
 }
 
 }  // namespace
+
+// The stack checks: an overwrite of a checked function's guard, made while it
+// waits for the platform, ends the process when the function returns, with
+// the fast-fail's status; nothing after it runs.
+extern "C" DWORD __stack_chk_guard;
+
+TEST(StackGuard, AnOverwrittenGuardEndsTheProcessAtOnce) {
+    ScratchFolder scratch("guard");
+    const std::string folder = scratch.path(), after = scratch / "after.txt";
+    EXPECT_EXIT(
+        {
+            Hooks::Installed hook = FileInformation::Install("kernel32.dll", "GetFileInformationByHandle");
+            FileInformation::base = [](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) -> BOOL {
+                // The nearest guard above this frame is the calling function's.
+                auto *p = static_cast<volatile DWORD *>(__builtin_frame_address(0));
+                for (int i = 0; i < 1024; ++i)
+                    if (p[i] == __stack_chk_guard) {
+                        p[i] = ~__stack_chk_guard;
+                        break;
+                    }
+                return FileInformation::real(h, info);
+            };
+            UnderTest([&] { return HoldInstallFolder(folder.c_str()); });
+            WriteWholeFile(after, "returned");
+            ExitProcess(0);
+        },
+        testing::ExitedWithCode(static_cast<int>(STATUS_STACK_BUFFER_OVERRUN)), "");
+    EXPECT_FALSE(FileExists(after));
+}

@@ -3,12 +3,13 @@
 # build's signing step and checks that:
 #   - the signature and the image digest verify (only the root is untrusted);
 #   - the PKCS#12 password appears in no build log and no file of the build tree;
-#   - the signed image differs from the unsigned one only by the signature;
+#   - the signed image differs from the unsigned one only by the signature, and
+#     carries the version information and the mitigations the image tests read;
 #   - the PEM certificate/key route and a wrong password behave;
 #   - the signed installer still installs under Wine.
 #
 #   signing.sh <source dir> <running build dir> <work dir> <driver.exe> <planted lz32.dll>
-#              <static_lz_probe.exe> [configure args...]
+#              <static_lz_probe.exe> <app.executable.exe> [configure args...]
 # The last three are those of tests/e2e, whose first_install scenario runs the
 # signed installer (in the running build's Wine prefix and package files).
 set -euo pipefail
@@ -16,8 +17,8 @@ set -euo pipefail
 src=$(cd "$1" && pwd)
 outer=$(cd "$2" && pwd)
 work=$3
-driver=$4 planted=$5 probe=$6
-shift 6
+driver=$4 planted=$5 probe=$6 image_tests=$7
+shift 7
 extra=("$@")
 
 fail() { printf 'signing: FAIL: %s\n' "$*" >&2; exit 1; }
@@ -123,7 +124,7 @@ script=$src/cmake/Signing.cmake
 for n in 1 2; do
   cp "$work/unsigned.exe" "$work/pem$n.exe"
   SOURCE_DATE_EPOCH=1700000000 cmake -DSIGN_FILE="$work/pem$n.exe" -DSIGN_CERT="$keys/cert.pem" \
-    -DSIGN_KEY="$keys/key.pem" -P "$script" >/dev/null || fail "PEM signing failed"
+    -DSIGN_KEY="$keys/key.pem" "-DSIGN_DESCRIPTION=Zorvik Setup" -P "$script" >/dev/null || fail "PEM signing failed"
 done
 osslsigncode verify -CAfile "$keys/cert.pem" -in "$work/pem1.exe" >"$work/verify-pem.txt" 2>&1 ||
   fail "PEM-signed file does not verify, see $work/verify-pem.txt"
@@ -132,11 +133,16 @@ grep -q 'Signing time: Nov 14 22:13:20 2023 GMT' "$work/verify-pem.txt" ||
 cmp -s "$work/pem1.exe" "$work/pem2.exe" || fail "signing twice with a fixed date gave different files"
 cp "$work/unsigned.exe" "$work/wrong.exe"
 if ZORVIK_SIGN_PASSWORD=not-the-password cmake -DSIGN_FILE="$work/wrong.exe" \
-     -DSIGN_PKCS12="$keys/signer.p12" -P "$script" >"$work/wrong.log" 2>&1; then
+     -DSIGN_PKCS12="$keys/signer.p12" "-DSIGN_DESCRIPTION=Zorvik Setup" -P "$script" >"$work/wrong.log" 2>&1; then
   fail "signing with a wrong password succeeded"
 fi
 [ ! -e "$work/wrong.exe" ] || fail "a failed signing left the unsigned file (the next build would not retry)"
 say "PEM route verifies, fixed-date signatures are identical, a wrong password fails the build"
+
+# --- The signed image as the image tests read it: version, flags, load configuration.
+(cd "$outer" && ZORVIK_SETUP_IMAGE=$work/signed.exe bash "$src/tests/support/wine-run.sh" "$image_tests" \
+   --gtest_filter='ExecutableFile.*') || fail "the signed image fails the image tests"
+say "signed image: version information and mitigations as built"
 
 # --- The signed installer's default installation, end to end under Wine.
 e2e=$src/tests/e2e/run.sh
