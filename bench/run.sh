@@ -59,7 +59,7 @@ win_cxx=(i686-w64-mingw32-g++-posix -std=c++17 -O2 -static -Wall -Wextra)
 "${win_cxx[@]}" -o "$work/lz_expand_timer.exe" "$root/bench/lz_expand_timer.cpp" -llz32
 "${win_cxx[@]}" -o "$work/install_timer.exe" "$root/bench/install_timer.cpp" -lpsapi
 # The floor: the installer's own dialog template and nothing else.
-i686-w64-mingw32-windres -I "$root/resources" -O coff -o "$work/dialog_floor.res" "$root/resources/installer.rc"
+i686-w64-mingw32-windres -I "$root/resources" -I "$build/version" -O coff -o "$work/dialog_floor.res" "$root/resources/installer.rc"
 i686-w64-mingw32-g++-posix -std=c++17 -Os -Wall -Wextra -fno-exceptions -fno-asynchronous-unwind-tables \
   -nostdlib -nostartfiles -mwindows -Wl,-e,_FloorEntry@0 -s -I "$root/resources" -o "$work/dialog_floor.exe" \
   "$root/bench/dialog_floor.cpp" "$work/dialog_floor.res" -luser32 -lkernel32
