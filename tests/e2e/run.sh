@@ -6,7 +6,7 @@
 # standard_user's in a folder of /tmp, which its account can reach wherever the
 # build is), because installing changes the system folder, the shell folders and
 # the registry. The copy is removed when the scenario passes and kept when it fails.
-# Platforms: win64, a 64-bit (WoW64) prefix; winxp, win7, win10, the 32-bit
+# Platforms: win64, a 64-bit (WoW64) prefix; win2k, winxp, win7, win10, the 32-bit
 # prefix reporting that version of Windows. Without one: the 32-bit prefix as it is.
 set -euo pipefail
 name=$1 scenario=${1%@*} platform=
@@ -31,11 +31,11 @@ if mountpoint -q "$root/drive-f" 2>/dev/null; then umount -l "$root/drive-f"; fi
 zorvik_prefix_copy "$root"
 case $platform in
   ''|win64) ;;
-  winxp|win7|win10)
+  win2k|winxp|win7|win10)
     wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$platform" /f >/dev/null
     ver=$(wine cmd /c ver </dev/null 2>/dev/null | tr -d '\r' | grep -m1 .)
     case $platform:$ver in
-      winxp:*' 5.1.'*|win7:*' 6.1.'*|win10:*' 10.0.'*) say "Wine reports: $ver" ;;
+      win2k:*' 5.0.'*|winxp:*' 5.1.'*|win7:*' 6.1.'*|win10:*' 10.0.'*) say "Wine reports: $ver" ;;
       *) fail "Wine reports '$ver', not $platform" ;;
     esac ;;
   *) fail "unknown platform $platform" ;;
