@@ -17,7 +17,8 @@
 #
 # Script mode (used by the post-build step):
 #   cmake -DSIGN_FILE=f.exe [-DSIGN_CERT=.. -DSIGN_KEY=.. | -DSIGN_PKCS12=..]
-#         [-DSIGN_TIMESTAMP_URL=..] -DOSSLSIGNCODE=.. -P Signing.cmake
+#         -DSIGN_DESCRIPTION=.. [-DSIGN_TIMESTAMP_URL=..] -DOSSLSIGNCODE=.. -P Signing.cmake
+# The description is the installer's file description (its version resource).
 
 if(CMAKE_SCRIPT_MODE_FILE)
   if(NOT SIGN_FILE OR NOT EXISTS "${SIGN_FILE}")
