@@ -3,8 +3,8 @@
 // loader as the image's security cookie.
 #include "engine.h"
 
-// The compiler's default value, which the loader of every Windows from Vista
-// on (and Wine's) replaces with a random one when it maps the image.
+// The compiler's default value, which the loaders of newer Windows versions
+// (and Wine's) replace with a random one when they map the image.
 #define DEFAULT_GUARD 0xBB40E64EUL
 #ifndef FAST_FAIL_STACK_COOKIE_CHECK_FAILURE
 #define FAST_FAIL_STACK_COOKIE_CHECK_FAILURE 2
@@ -65,9 +65,9 @@ __attribute__((no_stack_protector)) void InitStackGuard(void)
 
     if (*guard != DEFAULT_GUARD)
         return;
-    // A loader older than Vista's left the default: the processor's cycle
-    // counter, the time since start, the process and where its stack lies
-    // make one.
+    // A loader that left the default (an older Windows): the processor's
+    // cycle counter, the time since start, the process and where its stack
+    // lies make one.
     value = (DWORD)counter ^ (DWORD)(counter >> 32) ^ GetTickCount() ^ (GetCurrentProcessId() << 16)
         ^ (DWORD)(UINT_PTR)&counter;
     if (value == DEFAULT_GUARD)
