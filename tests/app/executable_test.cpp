@@ -334,6 +334,11 @@ struct VersionInfo {
     VS_FIXEDFILEINFO fixed{};
     std::map<std::string, std::string> strings;
     DWORD translation = 0;
+    // A string of the file, empty when it has none of that name.
+    std::string Text(const std::string &name) const {
+        auto found = strings.find(name);
+        return found == strings.end() ? "" : found->second;
+    }
 };
 
 VersionInfo ReadVersion(const std::string &file) {
@@ -370,18 +375,15 @@ TEST(ExecutableFile, VersionInformationOfTheInstallerAndItsProgram) {
         EXPECT_EQ(v->fixed.dwProductVersionLS, v->fixed.dwFileVersionLS);
         EXPECT_EQ(v->fixed.dwFileType, static_cast<DWORD>(VFT_APP));
         EXPECT_EQ(v->translation, MAKELONG(kJapanese, 1200u)) << "Japanese, UTF-16";
-        const std::map<std::string, std::string> &s = v->strings;
-        EXPECT_EQ(s.count("FileVersion") ? s.at("FileVersion") : "", ZORVIK_VERSION_TEXT);
-        EXPECT_EQ(s.count("ProductVersion") ? s.at("ProductVersion") : "", ZORVIK_VERSION_TEXT);
-        EXPECT_EQ(s.count("ProductName") ? s.at("ProductName") : "", "Zorvik");
-        EXPECT_EQ(s.count("CompanyName") ? s.at("CompanyName") : "", ZORVIK_COMPANY);
-        EXPECT_EQ(s.count("LegalCopyright") ? s.at("LegalCopyright") : "", ZORVIK_COPYRIGHT);
+        EXPECT_EQ(v->Text("FileVersion"), ZORVIK_VERSION_TEXT);
+        EXPECT_EQ(v->Text("ProductVersion"), ZORVIK_VERSION_TEXT);
+        EXPECT_EQ(v->Text("ProductName"), "Zorvik");
+        EXPECT_EQ(v->Text("CompanyName"), ZORVIK_COMPANY);
+        EXPECT_EQ(v->Text("LegalCopyright"), ZORVIK_COPYRIGHT);
     }
-    EXPECT_EQ(setup.strings.count("FileDescription") ? setup.strings.at("FileDescription") : "", ZORVIK_SETUP_DESCRIPTION);
-    EXPECT_EQ(setup.strings.count("OriginalFilename") ? setup.strings.at("OriginalFilename") : "",
-              ZORVIK_SETUP_NAME ".exe");
-    EXPECT_EQ(program.strings.count("OriginalFilename") ? program.strings.at("OriginalFilename") : "",
-              PackageTable[0].fileName);
+    EXPECT_EQ(setup.Text("FileDescription"), ZORVIK_SETUP_DESCRIPTION);
+    EXPECT_EQ(setup.Text("OriginalFilename"), ZORVIK_SETUP_NAME ".exe");
+    EXPECT_EQ(program.Text("OriginalFilename"), PackageTable[0].fileName);
 }
 
 // What the loader checks before it runs the installer with the

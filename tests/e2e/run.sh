@@ -100,6 +100,8 @@ drive() {
 
 # The file of that name in a folder, whatever its case (as Windows would find it).
 find_ci() { find "$1" -maxdepth 1 -iname "$2" -print -quit 2>/dev/null; }
+# Runs the command every tenth of a second until it succeeds, for 30 s at most.
+wait_until() { local _; for _ in $(seq 300); do "$@" && return 0; sleep 0.1; done; return 1; }
 stamp_of() { [ -n "$1" ] && stat -c '%s %Y.%y' "$1" && sha256sum <"$1"; }
 
 check_folder_files() {  # <unix folder>
@@ -432,7 +434,7 @@ expect-exit 0
 expect-not-launched
 EOF
   asking=$!
-  for _ in $(seq 300); do [ -e "$root/asked" ] && break; sleep 0.1; done
+  wait_until test -e "$root/asked" || true   # the driver fails on its own when the question never came
   mkdir -p "$c/Tools"; ln -s "$sys32" "$c/Tools/Zorvik"; touch "$root/linked"
   wait $asking || fail "the driver reported a failure"
   [ "$(ls -l --time-style=+%s.%N "$sys32")" = "$listing_sys" ] || fail "the system folder was changed"
@@ -695,8 +697,7 @@ EOF
   # close, and nothing is written.
   mkdir "$c/Ztwo"; cp "$c/Zup"/* "$c/Ztwo/"; cp "$driver" "$c/Ztwo/$program"
   wine 'C:\Ztwo\'"$program" --two-windows 'C:\two.log' >"$root/two.out" 2>&1 &
-  for _ in $(seq 300); do grep -qs ready "$c/two.log" && break; sleep 0.1; done
-  grep -qs ready "$c/two.log" || fail "the program with two windows did not start"
+  wait_until grep -qs ready "$c/two.log" || fail "the program with two windows did not start"
   before=$(listing "$c/Ztwo")
   drive "$installer_win" <<EOF
 set-folder C:\Ztwo
